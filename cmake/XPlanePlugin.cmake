@@ -1,0 +1,71 @@
+# add_xplane_plugin(<name> SOURCES <files...> [LINK <libs...>])
+#
+# Builds an X-Plane plug-in as <build>/<name>/<abi>/<name>.xpl for the platform
+# being configured: sets the SDK platform and API-level macros on the target,
+# hides every symbol and exports only the five plug-in entry points.
+#
+# macOS: the real SDK frameworks from XPLANE_SDK_DIR, a universal x86_64 + arm64
+# bundle. Linux and others: the SDK symbols stay undefined and are resolved from
+# the simulator process when it loads the plug-in.
+
+set(XPLANE_SDK_DIR "" CACHE PATH "Root of the X-Plane SDK (the folder holding CHeaders/ and Libraries/); required on macOS")
+
+# The plug-in is compiled against the 2.1 API level: its window record is the
+# 72-byte XPLMCreateWindow_t of that level.
+set(XPLANE_API_MACROS XPLM200=1 XPLM210=1)
+
+function(xplane_platform_definitions target scope)
+  if(APPLE)
+    target_compile_definitions(${target} ${scope} APL=1 IBM=0 LIN=0 ${XPLANE_API_MACROS})
+  elseif(WIN32)
+    target_compile_definitions(${target} ${scope} APL=0 IBM=1 LIN=0 ${XPLANE_API_MACROS})
+  else()
+    target_compile_definitions(${target} ${scope} APL=0 IBM=0 LIN=1 ${XPLANE_API_MACROS})
+  endif()
+endfunction()
+
+function(add_xplane_plugin name)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "" "SOURCES;LINK")
+  add_library(${name} MODULE ${ARG_SOURCES})
+  xplane_platform_definitions(${name} PRIVATE)
+  set_target_properties(${name} PROPERTIES
+    PREFIX ""
+    SUFFIX ".xpl"
+    OUTPUT_NAME ${name}
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    POSITION_INDEPENDENT_CODE ON)
+  target_link_libraries(${name} PRIVATE ${ARG_LINK})
+
+  set(exports_dir "${CMAKE_CURRENT_FUNCTION_LIST_DIR}")
+  if(APPLE)
+    if(NOT XPLANE_SDK_DIR)
+      message(FATAL_ERROR "Set -DXPLANE_SDK_DIR=/path/to/SDK to build the macOS plug-in")
+    endif()
+    set(abi mac_x64)
+    target_include_directories(${name} PRIVATE
+      "${XPLANE_SDK_DIR}/CHeaders/XPLM" "${XPLANE_SDK_DIR}/CHeaders/Widgets")
+    set_target_properties(${name} PROPERTIES
+      OSX_ARCHITECTURES "x86_64;arm64"
+      BUNDLE OFF)
+    target_link_options(${name} PRIVATE
+      "-F${XPLANE_SDK_DIR}/Libraries/Mac"
+      "-Wl,-exported_symbols_list,${exports_dir}/plugin-exports.txt")
+    target_link_libraries(${name} PRIVATE
+      "-framework XPLM" "-framework XPWidgets"
+      "-framework CoreFoundation" "-framework CFNetwork"
+      "-framework AppKit" "-framework OpenGL" objc)
+  elseif(WIN32)
+    message(FATAL_ERROR "Windows builds are not set up")
+  else()
+    set(abi lin_x64)
+    # No -z defs: the XPLM/XPWidgets symbols come from the simulator at load.
+    target_link_options(${name} PRIVATE
+      "-Wl,--version-script=${exports_dir}/plugin-exports.map")
+    set_property(TARGET ${name} APPEND PROPERTY
+      LINK_DEPENDS "${exports_dir}/plugin-exports.map")
+  endif()
+  set_target_properties(${name} PROPERTIES
+    LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/${name}/${abi}")
+endfunction()

@@ -1,0 +1,31 @@
+// Service client (connection health, broadcast, activation, landing upload) and
+// the JSON text helpers every request body uses.
+#pragma once
+
+#include <CFNetwork/CFNetwork.h>
+#include <CoreFoundation/CoreFoundation.h>
+
+#include <cstddef>
+
+struct LandingDataPoint;
+
+// Connection health, read by the flight loop and the user interface.
+extern int gNetworkBusy;
+extern int gConsecutiveFailures;
+extern float gBackoffTime;
+extern float gLastSendTime;
+
+void InitNetwork();
+int BuildURL(char* dst, size_t dstSize, const char* path, const char* suffix);
+void ReadStreamClientCallBack(CFReadStreamRef stream, CFStreamEventType eventType, void* info);
+
+int SendAircraftData(float latitude, float longitude, float elevation, float heading,
+                     float groundSpeed, float altitudeAboveGround, float altitudeMSL,
+                     const char* aircraftName, const char* icaoCode);
+int ActivateApiKey(const char* apiKey, char* tokenOut, size_t tokenOutSize);
+int SendLandingEvent(float verticalSpeed, float altitude, const LandingDataPoint* points, int count);
+
+// Extra-data encoder and number/text formatting.
+int BuildExtraDataJSON(char* out, size_t outSize);
+int FormatFloatNoScientific(char* out, size_t outSize, float value, int decimals);
+int EscapeJSONString(char* out, const char* in, size_t outSize);
