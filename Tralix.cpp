@@ -31,6 +31,11 @@ XPLMDataRef gPlaneAltitude;
 XPLMDataRef gPlaneICAO;
 XPLMDataRef gPlaneName;
 
+// The flight loop's own state: the aircraft's names as last read, and when.
+char aircraft_name[256];
+char icao_code[40];
+float lastNameFetch;
+
 namespace {
 
 constexpr char kPluginName[] = "Tralix";
@@ -60,10 +65,6 @@ const CoreDataRef kCoreDataRefs[] = {
     {&gPlaneICAO, "sim/aircraft/view/acf_ICAO"},
     {&gPlaneName, "sim/aircraft/view/acf_ui_name"},
 };
-
-char aircraft_name[256];
-char icao_code[40];
-float lastNameFetch;
 
 float IdleInterval() { return gConsecutiveFailures > 0 ? 2.0f : 1.0f; }
 

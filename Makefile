@@ -1,0 +1,60 @@
+# Front door. `make demo` flies the demo flight; `make test` runs the whole suite
+# (normal build, sanitizer build, short fuzz runs). Both install the Debian
+# packages they need first when run as root on a fresh machine.
+
+BUILD_DIR      ?= build
+SAN_BUILD_DIR  ?= build-san
+FUZZ_BUILD_DIR ?= build-fuzz
+JOBS           ?= $(shell nproc 2>/dev/null || echo 2)
+FUZZ_SECONDS   ?= 20
+
+DEB_PACKAGES = cmake make g++ clang libclang-rt-14-dev binutils pkg-config \
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  libcurl4-openssl-dev libssl-dev openssl ca-certificates \
+  libcpp-httplib-dev nlohmann-json3-dev \
+  iproute2 util-linux xvfb xclip locales
+
+.PHONY: all deps build test test-normal test-sanitize test-fuzz demo bench clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(DEB_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing Debian packages:$$missing"; \
+	  if [ "$$(id -u)" != 0 ]; then echo "run as root, or install them yourself:$$missing" >&2; exit 1; fi; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+test: test-normal test-sanitize test-fuzz
+
+test-normal: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+
+test-sanitize: deps
+	cmake -S . -B $(SAN_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DTRALIX_SANITIZE=ON
+	cmake --build $(SAN_BUILD_DIR) -j$(JOBS)
+	cd $(SAN_BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS)
+
+test-fuzz: deps
+	@if [ -f fuzz/CMakeLists.txt ]; then \
+	  CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRALIX_FUZZ=ON && \
+	  cmake --build $(FUZZ_BUILD_DIR) -j$(JOBS) --target fuzz_all && \
+	  FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run-all $(FUZZ_BUILD_DIR); \
+	else echo "no fuzz targets yet"; fi
+
+demo: build
+	@if [ -x tools/tralix-sim/demo.sh ]; then tools/tralix-sim/demo.sh $(BUILD_DIR); \
+	else echo "the demo flight is not built yet (see README)"; exit 1; fi
+
+bench: build
+	@for b in $(BUILD_DIR)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR) $(FUZZ_BUILD_DIR)
