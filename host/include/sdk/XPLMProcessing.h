@@ -1,0 +1,33 @@
+// Headless host: the simulator clock and flight-loop callbacks.
+#ifndef XPLMProcessing_h
+#define XPLMProcessing_h
+
+#include "XPLMDefs.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Returned value schedules the next call: > 0 seconds, < 0 flight-loop
+// cycles (-1 = next cycle), 0 = stop calling (stays registered).
+typedef float (*XPLMFlightLoop_f)(float inElapsedSinceLastCall,
+                                  float inElapsedTimeSinceLastFlightLoop,
+                                  int inCounter,
+                                  void* inRefcon);
+
+XPLM_API float XPLMGetElapsedTime(void);
+XPLM_API int XPLMGetCycleNumber(void);
+XPLM_API void XPLMRegisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop,
+                                             float inInterval,
+                                             void* inRefcon);
+XPLM_API void XPLMUnregisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, void* inRefcon);
+XPLM_API void XPLMSetFlightLoopCallbackInterval(XPLMFlightLoop_f inFlightLoop,
+                                                float inInterval,
+                                                int inRelativeToNow,
+                                                void* inRefcon);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
