@@ -1,0 +1,103 @@
+/* CFNetwork for systems without Apple's frameworks: HTTP messages and HTTP read
+   streams over libcurl, with Apple's names and constant values.
+
+   A read stream made for an HTTP request runs its whole exchange (name
+   resolution, connecting, TLS with certificate checks against the system trust
+   store, sending, receiving) on a worker thread owned by this library; the
+   thread that opens and reads the stream never waits on the network except in
+   a blocking CFReadStreamRead. Connections to the same host are kept alive and
+   reused. Bytes read are the response body only.
+
+   Errors (CFReadStreamGetError), by what happened:
+     connection refused / unreachable, reset       kCFStreamErrorDomainPOSIX, the macOS errno
+                                                  (ECONNREFUSED 61, ENETUNREACH 51, EHOSTUNREACH 65,
+                                                   ECONNRESET 54)
+     read timeout (no byte for that long), or a
+     connect that timed out                        kCFStreamErrorDomainPOSIX, ETIMEDOUT 60
+     unknown host name                             kCFStreamErrorDomainNetDB (12), EAI_NONAME 8
+     certificate not trusted / expired / wrong
+     host name                                     kCFStreamErrorDomainSSL (3), errSSLXCertChainInvalid
+                                                  -9807 / errSSLCertExpired -9814 / errSSLUnknownRootCert
+                                                  -9812 / errSSLHostNameMismatch -9843
+     any other TLS failure                         kCFStreamErrorDomainSSL, errSSLProtocol -9800
+     connection closed before or during the
+     response                                      kCFStreamErrorDomainHTTP (4), -4 (connection lost)
+     unreadable response                           kCFStreamErrorDomainHTTP, -1 (parse failure)
+     too many redirects                            kCFStreamErrorDomainHTTP, -2 (redirection loop)
+     URL the transport cannot use, or a redirect
+     from https to another scheme                  kCFStreamErrorDomainHTTP, -3 (bad URL)
+     anything else                                 kCFStreamErrorDomainCustom, the libcurl error code */
+#ifndef TRALIX_STANDIN_CFNETWORK_H
+#define TRALIX_STANDIN_CFNETWORK_H
+
+#include <CoreFoundation/CoreFoundation.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct __CFHTTPMessage *CFHTTPMessageRef;
+
+/* ---- Error domains ---- */
+extern const SInt32 kCFStreamErrorDomainSSL;                 /* 3 */
+extern const SInt32 kCFStreamErrorDomainHTTP;                /* 4 */
+extern const SInt32 kCFStreamErrorDomainSOCKS;               /* 5 */
+extern const SInt32 kCFStreamErrorDomainNetDB;               /* 12 */
+extern const SInt32 kCFStreamErrorDomainSystemConfiguration; /* 13 */
+
+#ifdef __cplusplus
+enum CFStreamErrorHTTP : SInt32 {
+#else
+typedef SInt32 CFStreamErrorHTTP;
+enum {
+#endif
+  kCFStreamErrorHTTPParseFailure = -1,
+  kCFStreamErrorHTTPRedirectionLoop = -2,
+  kCFStreamErrorHTTPBadURL = -3
+};
+
+/* ---- HTTP messages ---- */
+extern const CFStringRef kCFHTTPVersion1_0;
+extern const CFStringRef kCFHTTPVersion1_1;
+
+CFTypeID CFHTTPMessageGetTypeID(void);
+/* NULL unless method is a token, url is an http or https URL with a host, and
+   httpVersion is HTTP/1.0 or HTTP/1.1. */
+CFHTTPMessageRef CFHTTPMessageCreateRequest(CFAllocatorRef alloc, CFStringRef requestMethod, CFURLRef url, CFStringRef httpVersion);
+/* Sets or (value NULL) removes a header field; names compare case-insensitively.
+   A name that is not an HTTP token, or a value holding CR or LF, is refused and
+   leaves the message unchanged. */
+void CFHTTPMessageSetHeaderFieldValue(CFHTTPMessageRef message, CFStringRef headerField, CFStringRef value);
+CFStringRef CFHTTPMessageCopyHeaderFieldValue(CFHTTPMessageRef message, CFStringRef headerField);
+/* The message copies the bytes; the caller may release bodyData at once. */
+void CFHTTPMessageSetBody(CFHTTPMessageRef message, CFDataRef bodyData);
+CFDataRef CFHTTPMessageCopyBody(CFHTTPMessageRef message);
+Boolean CFHTTPMessageIsRequest(CFHTTPMessageRef message);
+CFStringRef CFHTTPMessageCopyRequestMethod(CFHTTPMessageRef request);
+CFURLRef CFHTTPMessageCopyRequestURL(CFHTTPMessageRef request);
+/* 0 for a request message. */
+CFIndex CFHTTPMessageGetResponseStatusCode(CFHTTPMessageRef response);
+
+/* ---- HTTP read streams ---- */
+/* CFBoolean; redirects are followed only when it is true. The status then read
+   is the final response's. At most 10 redirects are followed. */
+extern const CFStringRef kCFStreamPropertyHTTPShouldAutoredirect;
+/* Copy only: the response message (status line and header fields, no body), or
+   NULL until a response header has arrived. */
+extern const CFStringRef kCFStreamPropertyHTTPResponseHeader;
+/* Copy only: the URL of the final response, after redirects. */
+extern const CFStringRef kCFStreamPropertyHTTPFinalURL;
+/* The read timeout is the private property named "_kCFStreamPropertyReadTimeout"
+   (as on Apple, reach it with CFSTR("_kCFStreamPropertyReadTimeout")): a CFNumber
+   of seconds. When no byte of the response arrives for that long, connecting
+   included, the stream ends with {kCFStreamErrorDomainPOSIX, ETIMEDOUT 60}.
+   0 means no timeout; without the property 75 seconds apply. */
+
+/* The request message is copied; later changes to it do not reach the stream. */
+CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc, CFHTTPMessageRef request);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
