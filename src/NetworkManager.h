@@ -26,6 +26,12 @@ int ActivateApiKey(const char* apiKey, char* tokenOut, size_t tokenOutSize);
 int SendLandingEvent(float verticalSpeed, float altitude, const LandingDataPoint* points, int count);
 
 // Extra-data encoder and number/text formatting.
+// Room for the escaped extra object with every catalogue value at its longest
+// (about 3.1 KB), so no entry is ever left out for lack of space.
+constexpr size_t kExtraDataBufferSize = 4096;
+// Room for any number FormatFloatNoScientific writes: -FLT_MAX with ten
+// decimals is 51 characters.
+constexpr size_t kFloatTextSize = 64;
 int BuildExtraDataJSON(char* out, size_t outSize);
 int FormatFloatNoScientific(char* out, size_t outSize, float value, int decimals);
 int EscapeJSONString(char* out, const char* in, size_t outSize);
