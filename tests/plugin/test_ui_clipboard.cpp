@@ -1,0 +1,287 @@
+// Reading the desktop clipboard: which tool is run and how, what comes back,
+// and the byte and time bounds; once against a real X clipboard under Xvfb.
+#include "PluginTestSupport.h"
+#include "UI.h"
+#include "platform/Clipboard.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The tests below replace PATH; the real clipboard needs the real tools.
+const std::string kOriginalPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+
+// The reader's result as a string, freed at once.
+std::string ReadClipboard() {
+  char* text = GetClipboardText_Mac();
+  EXPECT_NE(text, nullptr);
+  std::string copy = text ? text : "";
+  std::free(text);
+  return copy;
+}
+
+void SetSession(bool wayland, bool x11) {
+  if (wayland) {
+    setenv("WAYLAND_DISPLAY", "wayland-test", 1);
+  } else {
+    unsetenv("WAYLAND_DISPLAY");
+  }
+  if (x11) {
+    setenv("DISPLAY", ":99", 1);
+  } else {
+    unsetenv("DISPLAY");
+  }
+}
+
+// Stand-in clipboard tools: small scripts in a folder that is all of PATH.
+class ClipboardTools : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = tralix_test::FreshScratchDir();
+    setenv("PATH", folder_.c_str(), 1);
+    SetSession(false, true);
+  }
+
+  void TearDown() override { setenv("PATH", kOriginalPath.c_str(), 1); }
+
+  void AddTool(const std::string& name, const std::string& script, mode_t mode = 0755) {
+    const std::string path = folder_ + "/" + name;
+    tralix_test::WriteFile(path, "#!/bin/sh\n" + script + "\n");
+    chmod(path.c_str(), mode);
+  }
+
+  // A tool that prints its own name, so a test can tell which one ran.
+  void AddNamedTool(const std::string& name) { AddTool(name, "printf '%s' " + name); }
+
+  std::string folder_;
+};
+
+TEST_F(ClipboardTools, RunsXclipForTheClipboardSelectionAsUtf8TextAndReturnsItsOutputUnchanged) {
+  AddTool("xclip", "printf '%s\\n' \"$@\" > " + folder_ + "/args\nprintf '  key\\twith blanks \\n'");
+  EXPECT_EQ(ReadClipboard(), "  key\twith blanks \n");
+  EXPECT_EQ(tralix_test::ReadFile(folder_ + "/args"), "-selection\nclipboard\n-out\n-target\nUTF8_STRING\n");
+}
+
+TEST_F(ClipboardTools, AsksWlPasteAndXselForTextOnly) {
+  AddTool("wl-paste", "printf '%s\\n' \"$@\" > " + folder_ + "/wl-args\nprintf w");
+  AddTool("xsel", "printf '%s\\n' \"$@\" > " + folder_ + "/xsel-args\nprintf x");
+  SetSession(true, false);
+  EXPECT_EQ(ReadClipboard(), "w");
+  EXPECT_EQ(tralix_test::ReadFile(folder_ + "/wl-args"), "--no-newline\n--type\ntext\n");
+  SetSession(false, true);
+  EXPECT_EQ(ReadClipboard(), "x");
+  EXPECT_EQ(tralix_test::ReadFile(folder_ + "/xsel-args"), "--clipboard\n--output\n");
+}
+
+TEST_F(ClipboardTools, TakesTheFirstToolThatCanReachTheSessionsClipboard) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> tools;
+    bool wayland;
+    bool x11;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"Wayland first", {"wl-paste", "xclip", "xsel"}, true, true, "wl-paste"},
+      {"X session skips wl-paste", {"wl-paste", "xclip", "xsel"}, false, true, "xclip"},
+      {"xsel when xclip is missing", {"wl-paste", "xsel"}, false, true, "xsel"},
+      {"Wayland only, no X tool needed", {"xclip", "wl-paste"}, true, false, "wl-paste"},
+      {"no Wayland tool in a Wayland-only session", {"xclip", "xsel"}, true, false, ""},
+      {"no session at all", {"wl-paste", "xclip", "xsel"}, false, false, ""},
+      {"no tool at all", {}, true, true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    folder_ = tralix_test::FreshScratchDir() + "/" + std::to_string(&c - cases);
+    mkdir(folder_.c_str(), 0755);
+    setenv("PATH", folder_.c_str(), 1);
+    for (const std::string& tool : c.tools) AddNamedTool(tool);
+    SetSession(c.wayland, c.x11);
+    EXPECT_EQ(ReadClipboard(), c.expected);
+  }
+}
+
+TEST_F(ClipboardTools, SkipsFilesThatCannotRunAndRelativePathEntries) {
+  AddTool("xclip", "printf xclip", 0644);
+  AddNamedTool("xsel");
+  EXPECT_EQ(ReadClipboard(), "xsel");
+
+  // A relative entry would run whatever lies in the simulator's working folder.
+  const std::string relative = folder_ + "/relative";
+  mkdir(relative.c_str(), 0755);
+  tralix_test::WriteFile(relative + "/xclip", "#!/bin/sh\nprintf planted\n");
+  chmod((relative + "/xclip").c_str(), 0755);
+  ASSERT_EQ(chdir(folder_.c_str()), 0);
+  setenv("PATH", ("relative::" + folder_).c_str(), 1);
+  EXPECT_EQ(ReadClipboard(), "xsel");
+}
+
+TEST_F(ClipboardTools, FailingSlowOrEndlessToolsGiveBoundedResultsInBoundedTime) {
+  struct Case {
+    const char* name;
+    std::string script;
+    std::string expected;
+  };
+  const std::string sixtyFourKiB(kClipboardMaxBytes, 'a');
+  const Case cases[] = {
+      {"no text: prints nothing and fails", "exit 1", ""},
+      {"prints part of a text, then fails", "printf partial\nexit 1", ""},
+      {"never answers", "exec /bin/sleep 10", ""},
+      {"answers but never finishes", "printf abc\nexec /bin/sleep 10", ""},
+      {"reads its standard input", "exec /bin/cat", ""},
+      {"endless text is cut at the byte limit", "exec /usr/bin/head -c 1000000 /dev/zero | /usr/bin/tr '\\0' a",
+       sixtyFourKiB},
+      {"a character cut at the limit is dropped whole",
+       "/usr/bin/head -c " + std::to_string(kClipboardMaxBytes - 1) +
+           " /dev/zero | /usr/bin/tr '\\0' a\nprintf '\\303\\251 and more'",
+       std::string(kClipboardMaxBytes - 1, 'a')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AddTool("xclip", c.script);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(ReadClipboard(), c.expected);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kClipboardTimeoutMs + 1000));
+  }
+}
+
+TEST_F(ClipboardTools, OnlyUtf8TextCountsAsText) {
+  struct Case {
+    const char* name;
+    const char* printed;  // printf format
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"accents, symbols and emoji", "caf\\303\\251 \\342\\202\\254 \\360\\237\\230\\200",
+       "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"image bytes", "\\211PNG\\r\\n\\032\\n", ""},
+      {"Latin-1 text", "caf\\351", ""},
+      {"overlong encoding", "\\300\\257", ""},
+      {"UTF-16 surrogate", "\\355\\240\\200", ""},
+      {"a NUL inside", "key\\000tail", ""},
+      {"character cut short", "ab\\342\\202", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AddTool("xclip", std::string("printf '") + c.printed + "'");
+    EXPECT_EQ(ReadClipboard(), c.expected);
+  }
+}
+
+TEST_F(ClipboardTools, ToolsAreReapedAndNoPipeIsLeftOpen) {
+  AddTool("xclip", "printf key");
+  const int firstFree = dup(0);
+  close(firstFree);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(ReadClipboard(), "key");
+  AddTool("xclip", "exec /bin/sleep 10");
+  EXPECT_EQ(ReadClipboard(), "");
+
+  const int nextFree = dup(0);
+  close(nextFree);
+  EXPECT_EQ(nextFree, firstFree);
+  int status = 0;
+  EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1) << "a clipboard tool was left unreaped";
+}
+
+// ---- a real X clipboard ----------------------------------------------------------
+
+bool OnPath(const char* tool) {
+  const std::string command = std::string("command -v ") + tool + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+// A private X server on a display it picks itself, stopped when the test ends.
+class RealClipboard : public testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("PATH", kOriginalPath.c_str(), 1);
+    if (!OnPath("Xvfb") || !OnPath("xclip")) GTEST_SKIP() << "Xvfb or xclip is not installed";
+    const std::string display = StartXvfb();
+    if (display.empty()) GTEST_SKIP() << "Xvfb could not start";
+    setenv("DISPLAY", display.c_str(), 1);
+    unsetenv("WAYLAND_DISPLAY");
+  }
+
+  void TearDown() override {
+    if (xvfb_ <= 0) return;
+    kill(xvfb_, SIGTERM);
+    int status = 0;
+    waitpid(xvfb_, &status, 0);
+  }
+
+  // Xvfb writes the display number it chose to the descriptor given with -displayfd.
+  std::string StartXvfb() {
+    int ends[2];
+    if (pipe(ends) != 0) return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 3);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const char* argv[] = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "640x480x24", nullptr};
+    const int failed = posix_spawnp(&xvfb_, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[1]);
+    if (failed) {
+      xvfb_ = 0;
+      close(ends[0]);
+      return {};
+    }
+    std::string number;
+    pollfd ready{ends[0], POLLIN, 0};
+    char byte = 0;
+    while (poll(&ready, 1, 5000) == 1 && read(ends[0], &byte, 1) == 1 && byte != '\n') number += byte;
+    close(ends[0]);
+    return number.empty() ? std::string() : ":" + number;
+  }
+
+  // xclip serves the selection from a background copy of itself until the
+  // server stops; that copy takes the selection only after the command has
+  // returned, so wait until someone owns it.
+  static void PutOnClipboard(const std::string& file, const char* target) {
+    const std::string command = std::string("xclip -selection clipboard -target ") + target + " -in '" + file +
+                                "' </dev/null >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(5);
+    while (std::system("xclip -selection clipboard -out -target TARGETS >/dev/null 2>&1") != 0) {
+      ASSERT_LT(Clock::now(), giveUp) << "xclip never took the clipboard";
+      usleep(20000);
+    }
+  }
+
+  pid_t xvfb_ = 0;
+};
+
+TEST_F(RealClipboard, ReadsTheTextAnotherProgramCopied) {
+  const std::string file = tralix_test::FreshScratchDir() + "/copied.txt";
+  tralix_test::WriteFile(file, "  tlx_live_0123456789abcdef \xc3\xa9\n");
+  PutOnClipboard(file, "UTF8_STRING");
+  EXPECT_EQ(ReadClipboard(), "  tlx_live_0123456789abcdef \xc3\xa9\n");
+}
+
+TEST_F(RealClipboard, EmptyWhenTheClipboardHasNoOwnerOrNoText) {
+  EXPECT_EQ(ReadClipboard(), "");
+  const std::string file = tralix_test::FreshScratchDir() + "/picture.png";
+  tralix_test::WriteFile(file, std::string("\x89PNG\r\n\x1a\n", 8));
+  PutOnClipboard(file, "image/png");
+  EXPECT_EQ(ReadClipboard(), "");
+}
+
+}  // namespace
