@@ -76,6 +76,8 @@ void UnloadPlugin();
 void SendMessageToPlugin(int from, int message, void* param);
 
 // ======== Additions: inspecting and driving the user interface ========
+// Note: Reset() first unloads a plug-in that is still loaded (disable, stop,
+// dlclose), so nothing of an old binary stays registered.
 
 // ---- more about datarefs, frames and the plug-in ------------------------------
 // XPLMGetData* calls made with a null handle (never counted above).

@@ -7,6 +7,7 @@
 #include "XPLMGraphics.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>

@@ -80,12 +80,8 @@ XPLM_API void XPLMDebugString(const char* inString) {
   }
 }
 
-XPLM_API void XPLMSpeakString(const char* inString) {
-  if (!inString) return;
-  XPLMDebugString("[speech] ");
-  XPLMDebugString(inString);
-  XPLMDebugString("\n");
-}
+// There is no one to hear it.
+XPLM_API void XPLMSpeakString(const char*) {}
 
 XPLM_API void XPLMGetVersions(int* outXPlaneVersion, int* outXPLMVersion,
                               XPLMHostApplicationID* outHostID) {
