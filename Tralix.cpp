@@ -7,6 +7,7 @@
 #include "LandingDetection.h"
 #include "NetworkManager.h"
 #include "UI.h"
+#include "platform/RunLoopPump.h"
 
 #include "XPLMDataAccess.h"
 #include "XPLMDefs.h"
@@ -164,6 +165,7 @@ PLUGIN_API int XPluginStart(char* outName, char* outSignature, char* outDescript
 
   XPLMDebugString("Tralix - Registering flight loop callback...\n");
   XPLMRegisterFlightLoopCallback(TralixMainLoopCallback, kFirstCallInterval, nullptr);
+  StartRunLoopPump();
   InitUI();
 
   XPLMDebugString("Tralix - Plugin initialization complete!\n");
@@ -173,6 +175,8 @@ PLUGIN_API int XPluginStart(char* outName, char* outSignature, char* outDescript
 PLUGIN_API void XPluginStop(void) {
   XPLMUnregisterFlightLoopCallback(TralixMainLoopCallback, nullptr);
   CleanupUI();
+  ShutdownNetwork();
+  StopRunLoopPump();
   XPLMDebugString("Tralix - Plugin stopped\n");
 }
 

@@ -3,8 +3,10 @@
 // pilot's key and token half-written.
 #include "ConfigManager.h"
 
+#include "NetworkManager.h"
 #include "Tralix.h"
 
+#include "XPLMPlugin.h"
 #include "XPLMProcessing.h"
 #include "XPLMUtilities.h"
 
@@ -371,9 +373,141 @@ int CreateDefaultConfigFile(const char* path) {
   return 1;
 }
 
-int GetConfigFilePath(char* out, size_t outSize, const char*) {
-  if (out && outSize) out[0] = '\0';
+// ---- location and start-up load ------------------------------------------------
+namespace {
+
+constexpr char kClassicVolumesPrefix[] = "/Volumes/";
+
+// A classic Mac path separates volume and folders with ':' and never starts
+// with '/'; a path that starts with '/' is POSIX even when a folder name holds ':'.
+bool IsClassicPath(const char* path) { return path[0] != '/' && std::strchr(path, ':') != nullptr; }
+
+// Paths can be longer than a formatted log line; they are logged whole.
+void LogWithPath(const char* before, const char* path, const char* after) {
+  XPLMDebugString(before);
+  XPLMDebugString(path);
+  XPLMDebugString(after);
+}
+
+int FailPathTooSmall() {
+  XPLMDebugString("Tralix - Config file path buffer too small during construction.\n");
   return 0;
 }
 
-int InitConfig(char*, size_t, char*, size_t, char*, size_t) { return 1; }
+bool HasControlBytes(const char* text) {
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
+    if (*p < 0x20 || *p == 0x7f) return true;
+  return false;
+}
+
+}  // namespace
+
+int GetConfigFilePath(char* out, size_t outSize, const char* fileName) {
+  if (!out || outSize == 0 || !fileName) return 0;
+  static char pluginPath[1024];
+  pluginPath[0] = '\0';
+  XPLMGetPluginInfo(XPLMGetMyID(), nullptr, pluginPath, nullptr, nullptr);
+  pluginPath[sizeof(pluginPath) - 1] = '\0';
+  LogWithPath("Tralix - Raw Plugin Path from XPLMGetPluginInfo: [", pluginPath, "]\n");
+  if (pluginPath[0] == '\0') {
+    XPLMDebugString("Tralix - Error: XPLMGetPluginInfo returned an empty path.\n");
+    return 0;
+  }
+
+  const bool classic = IsClassicPath(pluginPath);
+  const char separator = classic ? ':' : '/';
+  if (classic)
+    XPLMDebugString("Tralix - Detected ':' separator, assuming classic Mac path format.\n");
+  else
+    XPLMDebugString("Tralix - Assuming POSIX path format ('/' separator).\n");
+
+  const char* lastSeparator = std::strrchr(pluginPath, separator);
+  if (!lastSeparator) {
+    XPLMDebugString(classic ? "Tralix - Error finding last directory separator (':') in plugin path: ["
+                            : "Tralix - Error finding last directory separator ('/') in plugin path: [");
+    LogWithPath("", pluginPath, "]. Cannot determine config file location.\n");
+    return 0;
+  }
+
+  size_t written = 0;
+  if (classic) {
+    if (outSize < sizeof(kClassicVolumesPrefix)) return FailPathTooSmall();
+    std::memcpy(out, kClassicVolumesPrefix, sizeof(kClassicVolumesPrefix) - 1);
+    written = sizeof(kClassicVolumesPrefix) - 1;
+  }
+  const size_t folderLength = static_cast<size_t>(lastSeparator - pluginPath) + 1;
+  if (outSize - written <= folderLength) return FailPathTooSmall();
+  std::memcpy(out + written, pluginPath, folderLength);
+  for (size_t i = written; i < written + folderLength; ++i)
+    if (out[i] == separator) out[i] = '/';
+  written += folderLength;
+  out[written] = '\0';
+
+  if (std::strlen(fileName) >= outSize - written) return FailPathTooSmall();
+  std::memcpy(out + written, fileName, std::strlen(fileName) + 1);
+  LogWithPath("Tralix - Constructed POSIX config path: [", out, "]\n");
+  return 1;
+}
+
+namespace {
+
+void LoadApiKey(const char* path, char* apiKey, size_t apiKeySize) {
+  if (!ReadConfigValue(path, "API_KEY", apiKey, apiKeySize))
+    XPLMDebugString("Tralix - INFO: API_KEY not found in config file (will be created)\n");
+  else if (apiKey[0] == '\0')
+    XPLMDebugString("Tralix - INFO: API_KEY is empty in config file\n");
+  else
+    XPLMDebugString("Tralix - Successfully loaded API_KEY\n");
+}
+
+void LoadToken(const char* path, char* token, size_t tokenSize) {
+  if (!ReadConfigValue(path, "DATA_KEY_TOKEN", token, tokenSize)) {
+    XPLMDebugString("Tralix - INFO: DATA_KEY_TOKEN not found (will be generated after API key activation)\n");
+  } else if (token[0] == '\0') {
+    XPLMDebugString("Tralix - INFO: DATA_KEY_TOKEN is empty (will be generated after API key activation)\n");
+  } else if (HasControlBytes(token)) {
+    // It would be sent as a header value; a fresh activation replaces it.
+    token[0] = '\0';
+    XPLMDebugString("Tralix - ERROR: DATA_KEY_TOKEN in config holds control characters, not used\n");
+  } else {
+    XPLMDebugString("Tralix - Successfully loaded DATA_KEY_TOKEN\n");
+  }
+}
+
+void ActivateAtStartUp(const char* path, const char* apiKey, char* token, size_t tokenSize) {
+  XPLMDebugString("Tralix - INFO: API key found but no token. Attempting activation...\n");
+  char newToken[256] = {};
+  if (!ActivateApiKey(apiKey, newToken, sizeof(newToken))) {
+    XPLMDebugString("Tralix - ERROR: Failed to activate API key\n");
+    return;
+  }
+  if (!WriteConfigValue(path, "DATA_KEY_TOKEN", newToken)) {
+    XPLMDebugString("Tralix - ERROR: Failed to save DATA_KEY_TOKEN to config\n");
+    return;
+  }
+  XPLMDebugString("Tralix - Successfully activated and saved DATA_KEY_TOKEN\n");
+  std::snprintf(token, tokenSize, "%s", newToken);
+}
+
+}  // namespace
+
+int InitConfig(char* path, size_t pathSize, char* apiKey, size_t apiKeySize, char* token, size_t tokenSize) {
+  if (!GetConfigFilePath(path, pathSize, "Tralix.cfg")) {
+    XPLMDebugString("Tralix - ERROR: Could not determine config file path. Plugin initialization failed.\n");
+    return 0;
+  }
+  LogWithPath("Tralix - Found config file at: ", path, "\n");
+  if (path != gConfigPath) std::snprintf(gConfigPath, sizeof(gConfigPath), "%s", path);
+  gConfigPath[sizeof(gConfigPath) - 1] = '\0';
+
+  LoadApiKey(path, apiKey, apiKeySize);
+  LoadToken(path, token, tokenSize);
+  if (apiKey[0] == '\0') {
+    XPLMDebugString("Tralix - INFO: No API_KEY configured yet. Plugin will start but data transmission will be disabled.\n");
+    XPLMDebugString("Tralix - INFO: Use the Configuration menu to set up your API key.\n");
+    return 1;
+  }
+  if (token[0] != '\0') return 1;
+  ActivateAtStartUp(path, apiKey, token, tokenSize);
+  return 1;
+}

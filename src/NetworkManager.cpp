@@ -1,4 +1,5 @@
-// Service client and JSON text helpers. Placeholder: sends nothing yet.
+// Service client (connection health, aircraft broadcast, API key activation,
+// landing upload) and the JSON text helpers every request body uses.
 #include "NetworkManager.h"
 
 #include "DataRefs.h"
@@ -8,32 +9,13 @@
 #include "XPLMUtilities.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
-
-int gNetworkBusy;
-int gConsecutiveFailures;
-float gBackoffTime;
-float gLastSendTime;
-
-void InitNetwork() {
-  gNetworkBusy = 0;
-  gLastSendTime = 0.0f;
-  gConsecutiveFailures = 0;
-  gBackoffTime = 0.0f;
-  XPLMDebugString("Tralix - Network system initialized\n");
-}
-
-int BuildURL(char*, size_t, const char*, const char*) { return 0; }
-void ReadStreamClientCallBack(CFReadStreamRef, CFStreamEventType, void*) {}
-
-int SendAircraftData(float, float, float, float, float, float, float, const char*, const char*) { return 0; }
-int ActivateApiKey(const char*, char* tokenOut, size_t tokenOutSize) {
-  if (tokenOut && tokenOutSize) tokenOut[0] = '\0';
-  return 0;
-}
-int SendLandingEvent(float, float, const LandingDataPoint*, int) { return 0; }
+#include <ctime>
 
 // ---- Extra-data encoder and JSON text helpers --------------------------------
 
@@ -58,23 +40,33 @@ uint64_t ShiftRightRoundingToEven(uint64_t value, int shift) {
   return quotient;
 }
 
-// Writes the digits of mantissa * 2^shift. Above 2^63 the product is doubled
-// digit by digit (a float reaches 39 digits).
+// Writes the digits of mantissa * 2^shift. Beyond 64 bits the product is built
+// in base-10^9 limbs, 29 doublings at a time (a float reaches 39 digits).
 char* WriteIntegerTimesPowerOfTwo(char* cursor, uint32_t mantissa, int shift) {
   if (shift <= 39) return std::to_chars(cursor, cursor + 24, uint64_t{mantissa} << shift).ptr;
-  unsigned char digits[40];  // least significant first
-  int count = 0;
-  for (uint32_t rest = mantissa; rest; rest /= 10) digits[count++] = static_cast<unsigned char>(rest % 10);
-  for (int doubling = 0; doubling < shift; ++doubling) {
-    int carry = 0;
+  constexpr uint32_t kLimbBase = 1000000000u;
+  uint32_t limbs[6] = {mantissa};  // least significant first; mantissa < 2^24 fits one limb
+  int count = 1;
+  while (shift > 0) {
+    const int step = shift < 29 ? shift : 29;
+    uint64_t carry = 0;
     for (int i = 0; i < count; ++i) {
-      const int doubled = digits[i] * 2 + carry;
-      digits[i] = static_cast<unsigned char>(doubled % 10);
-      carry = doubled / 10;
+      const uint64_t product = (uint64_t{limbs[i]} << step) + carry;
+      limbs[i] = static_cast<uint32_t>(product % kLimbBase);
+      carry = product / kLimbBase;
     }
-    if (carry) digits[count++] = static_cast<unsigned char>(carry);
+    if (carry) limbs[count++] = static_cast<uint32_t>(carry);
+    shift -= step;
   }
-  while (count > 0) *cursor++ = static_cast<char>('0' + digits[--count]);
+  cursor = std::to_chars(cursor, cursor + 10, limbs[count - 1]).ptr;
+  for (int i = count - 2; i >= 0; --i) {
+    uint32_t limb = limbs[i];
+    for (int digit = 8; digit >= 0; --digit) {
+      cursor[digit] = static_cast<char>('0' + limb % 10);
+      limb /= 10;
+    }
+    cursor += 9;
+  }
   return cursor;
 }
 
@@ -314,4 +306,771 @@ int EscapeJSONString(char* out, const char* in, size_t outSize) {
   }
   out[written] = '\0';
   return static_cast<int>(written);
+}
+
+// ---- service client ---------------------------------------------------------
+#ifndef TRALIX_SERVICE_HOST
+#define TRALIX_SERVICE_HOST "api.tralix.net"
+#endif
+
+const char BaseUrl[] = "https://" TRALIX_SERVICE_HOST "/api/v1";
+
+int gNetworkBusy;
+int gConsecutiveFailures;
+float gBackoffTime;
+float gLastSendTime;
+
+namespace {
+
+// Every byte of a name or key may need a six-byte \u00XX escape.
+constexpr size_t kEscapedKeySize = 255 * 6 + 1;
+constexpr size_t kEscapedNameSize = 255 * 6 + 1;
+constexpr size_t kEscapedIcaoSize = 39 * 6 + 1;
+constexpr size_t kTimestampSize = 30;
+// Ten records with every number at its longest: "-" and 39 digits for the bank,
+// kFloatTextSize for the three other fields, and the member names.
+constexpr size_t kPointRecordMax = 70 + 3 * (kFloatTextSize - 1) + 40 + 1;
+constexpr size_t kPointsBufferSize = 2 + 10 * kPointRecordMax + 1;
+// The broadcast body at its longest: the fixed text, the escaped key, name and
+// code, seven numbers, two timestamps and the escaped extra object.
+constexpr size_t kBroadcastBodyMax = 400 + (kEscapedKeySize - 1) + (kEscapedNameSize - 1) +
+                                     (kEscapedIcaoSize - 1) + 7 * (kFloatTextSize - 1) +
+                                     2 * (kTimestampSize - 1) + (kExtraDataBufferSize - 1);
+constexpr size_t kLandingBodyMax = 200 + 2 * (kFloatTextSize - 1) + 2 * 49 + (kPointsBufferSize - 1);
+constexpr size_t kJsonBufferSize =
+    (kBroadcastBodyMax > kLandingBodyMax ? kBroadcastBodyMax : kLandingBodyMax) + 1;
+
+}  // namespace
+
+char gExtraDataBuffer[kExtraDataBufferSize];
+char gJsonBuffer[kJsonBufferSize];
+
+namespace {
+
+constexpr CFOptionFlags kClientEvents =
+    kCFStreamEventHasBytesAvailable | kCFStreamEventErrorOccurred | kCFStreamEventEndEncountered;
+static_assert(kClientEvents == 26, "the completion handler listens for events 2, 8 and 16");
+
+constexpr double kBroadcastTimeoutSeconds = 5.0;
+constexpr double kActivationReadTimeoutSeconds = 10.0;
+constexpr double kLandingTimeoutSeconds = 10.0;
+// A server that trickles its answer must not hold the simulator for longer than this.
+constexpr double kActivationTotalSeconds = 30.0;
+constexpr size_t kUrlBufferSize = 512;
+constexpr size_t kStatusLineSize = 256;
+
+// Streams that are open and owned by the completion handler, so that unloading
+// the plug-in can detach them before their callback would point into freed code.
+constexpr int kMaxOpenStreams = 8;
+CFReadStreamRef gOpenStreams[kMaxOpenStreams];
+
+bool TrackOpenStream(CFReadStreamRef stream) {
+  for (CFReadStreamRef& slot : gOpenStreams) {
+    if (!slot) {
+      slot = stream;
+      return true;
+    }
+  }
+  return false;
+}
+
+void ForgetOpenStream(CFReadStreamRef stream) {
+  for (CFReadStreamRef& slot : gOpenStreams)
+    if (slot == stream) slot = nullptr;
+}
+
+template <typename Ref>
+void ReleaseAndClear(Ref* object) {
+  if (*object) CFRelease(*object);
+  *object = nullptr;
+}
+
+CFStringRef CreateUtf8String(const char* text) {
+  return CFStringCreateWithCString(nullptr, text, kCFStringEncodingUTF8);
+}
+
+void ApplyFailureRule() {
+  const int previousFailures = gConsecutiveFailures;
+  gConsecutiveFailures = previousFailures + 1;
+  if (previousFailures >= 5) {
+    const float doubled = gBackoffTime * 2.0f;
+    const double grown = static_cast<double>(doubled) + 1.0;
+    gBackoffTime = static_cast<float>(grown < 30.0 ? grown : 30.0);
+  }
+}
+
+void ResetFailures() {
+  gConsecutiveFailures = 0;
+  gBackoffTime = 0.0f;
+}
+
+// Remove the client, unschedule, close and release: the stream's end.
+void TearDownStream(CFReadStreamRef stream) {
+  CFReadStreamSetClient(stream, 0, nullptr, nullptr);
+  CFReadStreamUnscheduleFromRunLoop(stream, CFRunLoopGetCurrent(), kCFRunLoopDefaultMode);
+  CFReadStreamClose(stream);
+  CFRelease(stream);
+}
+
+void SetReadTimeout(CFReadStreamRef stream, double seconds) {
+  CFNumberRef timeout = CFNumberCreate(nullptr, kCFNumberDoubleType, &seconds);
+  if (!timeout) return;
+  CFReadStreamSetProperty(stream, CFSTR("_kCFStreamPropertyReadTimeout"), timeout);
+  CFRelease(timeout);
+}
+
+// Register the completion handler, schedule on this thread's run loop and open.
+// Returns the failure line to log, or null when the stream is open and handed
+// to the completion handler.
+const char* StartStream(CFReadStreamRef stream, const char* clientFailedLine, const char* openFailedLine) {
+  CFStreamClientContext context = {0, nullptr, nullptr, nullptr, nullptr};
+  if (!CFReadStreamSetClient(stream, kClientEvents, ReadStreamClientCallBack, &context))
+    return clientFailedLine;
+  CFReadStreamScheduleWithRunLoop(stream, CFRunLoopGetCurrent(), kCFRunLoopDefaultMode);
+  if (!CFReadStreamOpen(stream)) return openFailedLine;
+  if (!TrackOpenStream(stream)) return "Tralix - ERROR: Too many requests in flight\n";
+  return nullptr;
+}
+
+void LogHttpFailure(long status) {
+  if (status == 401 || status == 403) {
+    XPLMDebugString("Tralix - ERROR: Authentication failed. Check API key and token\n");
+  } else if (status == 404) {
+    XPLMDebugString("Tralix - ERROR: Server endpoint not found. Check URL configuration\n");
+  } else if (status >= 500) {
+    XPLMDebugString("Tralix - ERROR: Server error. Please try again later\n");
+  } else {
+    LogFormatted(kStatusLineSize, "Tralix - ERROR: Request failed with HTTP status code %ld\n", status);
+  }
+}
+
+void JudgeResponse(CFReadStreamRef stream) {
+  CFHTTPMessageRef response = static_cast<CFHTTPMessageRef>(
+      const_cast<void*>(CFReadStreamCopyProperty(stream, kCFStreamPropertyHTTPResponseHeader)));
+  if (!response) {
+    XPLMDebugString("Tralix - WARNING: No HTTP response headers available\n");
+    ResetFailures();
+    return;
+  }
+  const long status = static_cast<long>(CFHTTPMessageGetResponseStatusCode(response));
+  LogFormatted(kStatusLineSize, "Tralix - HTTP Status Code: %ld\n", status);
+  if (status >= 200 && status <= 299) {
+    ResetFailures();
+    XPLMDebugString("Tralix - Successfully sent aircraft data to server\n");
+  } else {
+    LogHttpFailure(status);
+    ApplyFailureRule();
+  }
+  CFRelease(response);
+}
+
+// A value that goes into a header must not carry control bytes.
+bool IsHeaderSafe(const char* text) {
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
+    if (*p < 0x20 || *p == 0x7f) return false;
+  return true;
+}
+
+}  // namespace
+
+void InitNetwork() {
+  gNetworkBusy = 0;
+  gLastSendTime = 0.0f;
+  gConsecutiveFailures = 0;
+  gBackoffTime = 0.0f;
+  XPLMDebugString("Tralix - Network system initialized\n");
+}
+
+int BuildURL(char* dst, size_t dstSize, const char* path, const char* suffix) {
+  if (!dst || dstSize == 0 || !path) return 0;
+  const int length = std::snprintf(dst, dstSize, "%s%s%s", BaseUrl, path, suffix ? suffix : "");
+  return length >= 1 && static_cast<size_t>(length) <= dstSize - 1;
+}
+
+void ReadStreamClientCallBack(CFReadStreamRef stream, CFStreamEventType eventType, void*) {
+  if (!stream) {
+    XPLMDebugString("Tralix - ERROR: NULL stream in callback\n");
+    gNetworkBusy = 0;
+    return;
+  }
+  switch (eventType) {
+    case kCFStreamEventHasBytesAvailable: {
+      UInt8 discarded[1024];
+      CFReadStreamRead(stream, discarded, sizeof(discarded));
+      return;
+    }
+    case kCFStreamEventEndEncountered:
+      JudgeResponse(stream);
+      break;
+    case kCFStreamEventErrorOccurred: {
+      const CFStreamError error = CFReadStreamGetError(stream);
+      LogFormatted(kStatusLineSize, "Tralix - Network error: domain %ld, code %d\n",
+                   static_cast<long>(error.domain), static_cast<int>(error.error));
+      ApplyFailureRule();
+      break;
+    }
+    default:
+      return;
+  }
+  ForgetOpenStream(stream);
+  TearDownStream(stream);
+  gNetworkBusy = 0;
+}
+
+// ---- request objects kept until the next request of the same kind --------------
+namespace {
+
+struct KeptRequest {
+  CFStringRef urlString;
+  CFURLRef url;
+  CFHTTPMessageRef request;
+  CFStringRef headerKey;
+  CFStringRef headerValue;
+};
+
+KeptRequest gBroadcastRequest;
+KeptRequest gLandingRequest;
+
+struct KeptActivation {
+  CFStringRef urlString;
+  CFURLRef url;
+  CFHTTPMessageRef request;
+  CFDataRef bodyData;
+  CFNumberRef timeoutVal;
+};
+KeptActivation gActivation;
+
+void ReleaseMessageObjects(KeptRequest* kept) {
+  ReleaseAndClear(&kept->request);
+  ReleaseAndClear(&kept->url);
+  ReleaseAndClear(&kept->urlString);
+}
+
+void ReleaseHeaderStrings(KeptRequest* kept) {
+  ReleaseAndClear(&kept->headerKey);
+  ReleaseAndClear(&kept->headerValue);
+}
+
+void ReleaseAll(KeptRequest* kept) {
+  ReleaseMessageObjects(kept);
+  ReleaseHeaderStrings(kept);
+}
+
+void ReleaseActivation() {
+  ReleaseAndClear(&gActivation.timeoutVal);
+  ReleaseAndClear(&gActivation.bodyData);
+  ReleaseAndClear(&gActivation.request);
+  ReleaseAndClear(&gActivation.url);
+  ReleaseAndClear(&gActivation.urlString);
+}
+
+// Sets the datakeytoken header from fresh strings; false when they could not be made.
+bool SetTokenHeader(KeptRequest* kept) {
+  ReleaseHeaderStrings(kept);
+  kept->headerKey = CreateUtf8String("datakeytoken");
+  kept->headerValue = CreateUtf8String(gDataKeyToken);
+  if (!kept->headerKey || !kept->headerValue) return false;
+  CFHTTPMessageSetHeaderFieldValue(kept->request, kept->headerKey, kept->headerValue);
+  return true;
+}
+
+void SetJsonContentType(CFHTTPMessageRef request) {
+  CFHTTPMessageSetHeaderFieldValue(request, CFSTR("Content-Type"), CFSTR("application/json"));
+}
+
+}  // namespace
+
+// ---- aircraft broadcast ------------------------------------------------------
+namespace {
+
+char broadcastUrl[kUrlBufferSize];
+
+// Writes the current UTC time as 2025-03-14T09:26:53Z; empty when the clock
+// cannot be converted.
+void FormatUtcTimestamp(char* out, size_t outSize) {
+  std::memset(out, 0, outSize);
+  const std::time_t now = std::time(nullptr);
+  std::tm utc;
+  if (!gmtime_r(&now, &utc)) return;
+  std::strftime(out, outSize, "%Y-%m-%dT%H:%M:%SZ", &utc);
+}
+
+struct BroadcastNumbers {
+  char latitude[kFloatTextSize];
+  char longitude[kFloatTextSize];
+  char elevation[kFloatTextSize];
+  char heightAboveGround[kFloatTextSize];
+  char altitude[kFloatTextSize];
+  char groundSpeed[kFloatTextSize];
+  char heading[kFloatTextSize];
+};
+
+struct BroadcastTexts {
+  char key[kEscapedKeySize];
+  char name[kEscapedNameSize];
+  char icao[kEscapedIcaoSize];
+};
+
+// Prints the broadcast body into gJsonBuffer; returns its length, or -1 when it
+// did not fit (a cut body is never sent).
+int PrintBroadcastBody(const BroadcastTexts& texts, const BroadcastNumbers& numbers, const char* timestamp) {
+  const int length = std::snprintf(
+      gJsonBuffer, sizeof(gJsonBuffer),
+      "{\"key\":\"%s\",\"clientVersion\":10106,\"airCraftName\":\"%s\",\"icaoCode\":\"%s\","
+      "\"simKind\":\"XPlane\",\"latitude\":%s,\"longitude\":%s,\"altitude\":%s,"
+      "\"altitudeAboveGround\":%s,\"altitudeMSL\":%s,\"groundSpeed\":%s,\"heading\":%s,"
+      "\"simTimeStamp\":\"%s\",\"clientTimeStamp\":\"%s\",\"extra\":\"%s\"}",
+      texts.key, texts.name, texts.icao, numbers.latitude, numbers.longitude, numbers.elevation,
+      numbers.heightAboveGround, numbers.altitude, numbers.groundSpeed, numbers.heading, timestamp,
+      timestamp, gExtraDataBuffer);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof(gJsonBuffer) - 1) return -1;
+  return length;
+}
+
+int FailBroadcastAfterMessage(const char* line) {
+  XPLMDebugString(line);
+  ReleaseAll(&gBroadcastRequest);
+  return 0;
+}
+
+}  // namespace
+
+int SendAircraftData(float latitude, float longitude, float elevation, float heading, float groundSpeed,
+                     float altitudeAboveGround, float altitudeMSL, const char* aircraftName,
+                     const char* icaoCode) {
+  if (!aircraftName || !icaoCode) {
+    XPLMDebugString("Tralix - ERROR: Invalid aircraft parameters\n");
+    return 0;
+  }
+  if (gDataKeyToken[0] == '\0') {
+    XPLMDebugString("Tralix - ERROR: DATA_KEY_TOKEN is not set. Cannot send data.\n");
+    return 0;
+  }
+  if (!BuildURL(broadcastUrl, sizeof(broadcastUrl), "/data/client/broadcast", nullptr)) {
+    XPLMDebugString("Tralix - ERROR: Failed to build broadcast URL. Buffer too small.\n");
+    return 0;
+  }
+
+  KeptRequest& kept = gBroadcastRequest;
+  ReleaseMessageObjects(&kept);
+  kept.urlString = CreateUtf8String(broadcastUrl);
+  if (!kept.urlString) {
+    XPLMDebugString("Tralix - ERROR: Failed to create CFString from Target URL.\n");
+    return 0;
+  }
+  kept.url = CFURLCreateWithString(nullptr, kept.urlString, nullptr);
+  if (!kept.url) {
+    XPLMDebugString("Tralix - ERROR: Failed to create CFURLRef from Target URL string.\n");
+    ReleaseAndClear(&kept.urlString);
+    return 0;
+  }
+  kept.request = CFHTTPMessageCreateRequest(nullptr, CFSTR("POST"), kept.url, kCFHTTPVersion1_1);
+  if (!kept.request) {
+    XPLMDebugString("Tralix - ERROR: Failed to create HTTP request.\n");
+    ReleaseAndClear(&kept.url);
+    ReleaseAndClear(&kept.urlString);
+    return 0;
+  }
+  SetJsonContentType(kept.request);
+  if (!SetTokenHeader(&kept)) XPLMDebugString("Tralix - Failed to create DataKeyToken header string\n");
+
+  if (BuildExtraDataJSON(gExtraDataBuffer, sizeof(gExtraDataBuffer)) <= 0)
+    std::snprintf(gExtraDataBuffer, sizeof(gExtraDataBuffer), "{}");
+
+  char timestamp[kTimestampSize];
+  FormatUtcTimestamp(timestamp, sizeof(timestamp));
+
+  static BroadcastNumbers numbers;
+  FormatFloatNoScientific(numbers.latitude, kFloatTextSize, latitude, 6);
+  FormatFloatNoScientific(numbers.longitude, kFloatTextSize, longitude, 6);
+  FormatFloatNoScientific(numbers.elevation, kFloatTextSize, elevation, 2);
+  FormatFloatNoScientific(numbers.heightAboveGround, kFloatTextSize, altitudeAboveGround, 2);
+  FormatFloatNoScientific(numbers.altitude, kFloatTextSize, altitudeMSL, 2);
+  FormatFloatNoScientific(numbers.groundSpeed, kFloatTextSize, groundSpeed, 2);
+  FormatFloatNoScientific(numbers.heading, kFloatTextSize, heading, 2);
+
+  static BroadcastTexts texts;
+  EscapeJSONString(texts.key, gApiKey, sizeof(texts.key));
+  EscapeJSONString(texts.name, aircraftName, sizeof(texts.name));
+  EscapeJSONString(texts.icao, icaoCode, sizeof(texts.icao));
+
+  const int bodyLength = PrintBroadcastBody(texts, numbers, timestamp);
+  if (bodyLength < 0)
+    return FailBroadcastAfterMessage("Tralix - ERROR: JSON payload too large for its buffer, not sent\n");
+
+  CFDataRef body = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(gJsonBuffer), bodyLength);
+  if (!body) return FailBroadcastAfterMessage("Tralix - ERROR: Failed to create CFData for request body\n");
+  CFHTTPMessageSetBody(kept.request, body);
+  CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(nullptr, kept.request);
+  if (!stream) {
+    CFRelease(body);
+    return FailBroadcastAfterMessage("Tralix - ERROR: Failed to create read stream for HTTP request\n");
+  }
+  CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
+  SetReadTimeout(stream, kBroadcastTimeoutSeconds);
+
+  const char* startFailure =
+      StartStream(stream, "Tralix - Failed to set client callback\n", "Tralix - Failed to open network connection\n");
+  CFRelease(body);
+  if (startFailure) {
+    XPLMDebugString(startFailure);
+    TearDownStream(stream);
+    ApplyFailureRule();
+    return 0;
+  }
+  gNetworkBusy = 1;
+  return 1;
+}
+
+// ---- API key activation --------------------------------------------------------
+namespace {
+
+char apiKeySuffix[257];
+char fullActivateUrl[kUrlBufferSize];
+char responseBuffer[8192];
+
+// Characters that would move the key out of its path segment or cut the URL.
+bool IsUrlSafeKey(const char* key) {
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(key); *p; ++p) {
+    if (*p <= 0x20 || *p == 0x7f) return false;
+    if (std::strchr("/?#%\\", *p)) return false;
+  }
+  return true;
+}
+
+int FailActivationBeforeStream(const char* line) {
+  XPLMDebugString(line);
+  ReleaseActivation();
+  return 0;
+}
+
+// Reads the whole answer into responseBuffer; returns the number of bytes kept.
+// Each read waits at most the read timeout, and never past the exchange's deadline.
+size_t ReadActivationResponse(CFReadStreamRef stream, bool* timedOut) {
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration<double>(kActivationTotalSeconds);
+  size_t kept = 0;
+  *timedOut = false;
+  for (;;) {
+    const double remaining =
+        std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+    if (remaining <= 0.0) {
+      *timedOut = true;
+      break;
+    }
+    if (remaining < kActivationReadTimeoutSeconds) SetReadTimeout(stream, remaining);
+    UInt8 chunk[1024];
+    const CFIndex got = CFReadStreamRead(stream, chunk, sizeof(chunk));
+    if (got <= 0) break;
+    const size_t room = sizeof(responseBuffer) - kept;
+    if (static_cast<size_t>(got) > room) {
+      XPLMDebugString("Tralix - WARNING: Response truncated\n");
+      std::memcpy(responseBuffer + kept, chunk, room);
+      kept += room;
+      break;
+    }
+    std::memcpy(responseBuffer + kept, chunk, static_cast<size_t>(got));
+    kept += static_cast<size_t>(got);
+  }
+  responseBuffer[kept < sizeof(responseBuffer) ? kept : sizeof(responseBuffer) - 1] = '\0';
+  return kept;
+}
+
+}  // namespace
+
+int ExtractActivationToken(const char* response, char* tokenOut, size_t tokenOutSize) {
+  if (!response || !tokenOut || tokenOutSize == 0) return 0;
+  tokenOut[0] = '\0';
+  const char* member = std::strstr(response, "\"token\":");
+  if (!member) {
+    XPLMDebugString("Tralix - ERROR: No 'token' field found in response\n");
+    return 0;
+  }
+  const char* value = member + std::strlen("\"token\":");
+  while (*value == ' ' || *value == '\t' || *value == '\n' || *value == '\r') ++value;
+  if (*value != '"') {
+    XPLMDebugString("Tralix - ERROR: Token value not in quotes\n");
+    return 0;
+  }
+  const char* tokenStart = value + 1;
+  const char* tokenEnd = std::strchr(tokenStart, '"');
+  if (!tokenEnd) {
+    XPLMDebugString("Tralix - ERROR: Missing closing quote for token\n");
+    return 0;
+  }
+  const size_t tokenLength = static_cast<size_t>(tokenEnd - tokenStart);
+  if (tokenLength >= tokenOutSize) {
+    XPLMDebugString("Tralix - ERROR: Token is too long for buffer\n");
+    return 0;
+  }
+  if (tokenLength == 0) {
+    XPLMDebugString("Tralix - ERROR: Empty token in response\n");
+    return 0;
+  }
+  std::memcpy(tokenOut, tokenStart, tokenLength);
+  tokenOut[tokenLength] = '\0';
+  if (!IsHeaderSafe(tokenOut)) {
+    tokenOut[0] = '\0';
+    XPLMDebugString("Tralix - ERROR: Token holds control characters\n");
+    return 0;
+  }
+  XPLMDebugString("Tralix - Successfully extracted token\n");
+  return 1;
+}
+
+namespace {
+
+// Judges a finished exchange: stream status, HTTP status, body, token.
+int JudgeActivation(CFReadStreamRef stream, size_t bodyBytes, bool timedOut, char* tokenOut,
+                    size_t tokenOutSize) {
+  if (timedOut) {
+    XPLMDebugString("Tralix - ERROR: Activation took too long, giving up\n");
+    return 0;
+  }
+  if (CFReadStreamGetStatus(stream) == kCFStreamStatusError) {
+    const CFStreamError error = CFReadStreamGetError(stream);
+    LogFormatted(kStatusLineSize, "Tralix - Stream error: domain %ld, code %d\n",
+                 static_cast<long>(error.domain), static_cast<int>(error.error));
+    return 0;
+  }
+  CFHTTPMessageRef response = static_cast<CFHTTPMessageRef>(
+      const_cast<void*>(CFReadStreamCopyProperty(stream, kCFStreamPropertyHTTPResponseHeader)));
+  if (!response) {
+    XPLMDebugString("Tralix - ERROR: No HTTP response headers\n");
+    return 0;
+  }
+  const CFIndex status = CFHTTPMessageGetResponseStatusCode(response);
+  CFRelease(response);
+  if (status < 200 || status > 299) {
+    XPLMDebugString("Tralix - API activation failed\n");
+    return 0;
+  }
+  if (bodyBytes == 0) {
+    XPLMDebugString("Tralix - ERROR: Empty response body\n");
+    return 0;
+  }
+  return ExtractActivationToken(responseBuffer, tokenOut, tokenOutSize);
+}
+
+}  // namespace
+
+int ActivateApiKey(const char* apiKey, char* tokenOut, size_t tokenOutSize) {
+  if (!apiKey || !tokenOut || tokenOutSize == 0) {
+    XPLMDebugString("Tralix - ERROR: Invalid parameters for ActivateApiKey\n");
+    return 0;
+  }
+  XPLMDebugString("Tralix - Activating API key\n");
+  tokenOut[0] = '\0';
+  if (apiKey[0] == '\0') {
+    XPLMDebugString("Tralix - CRITICAL ERROR: Empty API key provided to ActivateApiKey\n");
+    return 0;
+  }
+  std::snprintf(apiKeySuffix, sizeof(apiKeySuffix), "/%s", apiKey);
+  if (!BuildURL(fullActivateUrl, sizeof(fullActivateUrl), "/apiKey/activate", apiKeySuffix)) {
+    XPLMDebugString("Tralix - ERROR: Failed to build activation URL. Buffer too small.\n");
+    return 0;
+  }
+
+  ReleaseAndClear(&gActivation.url);
+  ReleaseAndClear(&gActivation.urlString);
+  gActivation.urlString = CreateUtf8String(fullActivateUrl);
+  if (!gActivation.urlString) {
+    XPLMDebugString("Tralix - ERROR: Failed to create CFString from activation URL\n");
+    return 0;
+  }
+  gActivation.url = IsUrlSafeKey(apiKey) ? CFURLCreateWithString(nullptr, gActivation.urlString, nullptr) : nullptr;
+  if (!gActivation.url) {
+    XPLMDebugString("Tralix - ERROR: Failed to create CFURL - URL may be malformed\n");
+    ReleaseAndClear(&gActivation.urlString);
+    return 0;
+  }
+  ReleaseAndClear(&gActivation.request);
+  gActivation.request = CFHTTPMessageCreateRequest(nullptr, CFSTR("POST"), gActivation.url, kCFHTTPVersion1_1);
+  if (!gActivation.request) return FailActivationBeforeStream("Tralix - ERROR: Failed to create HTTP request\n");
+  SetJsonContentType(gActivation.request);
+
+  ReleaseAndClear(&gActivation.bodyData);
+  gActivation.bodyData = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>("{}"), 2);
+  if (!gActivation.bodyData) return FailActivationBeforeStream("Tralix - ERROR: Failed to create request body\n");
+  CFHTTPMessageSetBody(gActivation.request, gActivation.bodyData);
+
+  CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(nullptr, gActivation.request);
+  if (!stream) return FailActivationBeforeStream("Tralix - ERROR: Failed to create read stream\n");
+  CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
+  ReleaseAndClear(&gActivation.timeoutVal);
+  double readTimeout = kActivationReadTimeoutSeconds;
+  gActivation.timeoutVal = CFNumberCreate(nullptr, kCFNumberDoubleType, &readTimeout);
+  if (gActivation.timeoutVal)
+    CFReadStreamSetProperty(stream, CFSTR("_kCFStreamPropertyReadTimeout"), gActivation.timeoutVal);
+
+  if (!CFReadStreamOpen(stream)) {
+    CFRelease(stream);
+    return FailActivationBeforeStream("Tralix - ERROR: Failed to open stream\n");
+  }
+  bool timedOut = false;
+  const size_t bodyBytes = ReadActivationResponse(stream, &timedOut);
+  const int result = JudgeActivation(stream, bodyBytes, timedOut, tokenOut, tokenOutSize);
+  CFReadStreamClose(stream);
+  CFRelease(stream);
+  return result;
+}
+
+// ---- landing event upload ------------------------------------------------------
+namespace {
+
+char landingEventUrl[kUrlBufferSize];
+char pointsBuffer[kPointsBufferSize];
+
+// Local time with milliseconds and offset, e.g. 2025-03-14T09:26:53.589+0100, from
+// one clock reading; empty when the clock cannot be converted.
+void FormatLocalTimestamp(const timespec& now, char* out, size_t outSize) {
+  out[0] = '\0';
+  std::tm local;
+  const std::time_t seconds = now.tv_sec;
+  if (!localtime_r(&seconds, &local)) return;
+  char offset[10] = "";
+  const size_t length = std::strftime(out, outSize, "%Y-%m-%dT%H:%M:%S", &local);
+  std::strftime(offset, sizeof(offset), "%z", &local);
+  const long milliseconds = (now.tv_nsec / 1000000) % 1000;
+  std::snprintf(out + length, outSize - length, ".%03ld%s", milliseconds, offset);
+}
+
+// Bank in whole degrees; a value that is not a number is written as null.
+void FormatWholeDegrees(char* out, size_t outSize, float degrees) {
+  if (!std::isfinite(degrees)) {
+    std::snprintf(out, outSize, "null");
+    return;
+  }
+  std::snprintf(out, outSize, "%.0f", static_cast<double>(degrees));
+}
+
+// Appends at *position, advancing by what was really written.
+void AppendText(char* buffer, size_t bufferSize, size_t* position, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+void AppendText(char* buffer, size_t bufferSize, size_t* position, const char* format, ...) {
+  if (*position >= bufferSize - 1) return;
+  va_list args;
+  va_start(args, format);
+  const int wanted = std::vsnprintf(buffer + *position, bufferSize - *position, format, args);
+  va_end(args);
+  if (wanted < 0) return;
+  const size_t room = bufferSize - *position - 1;
+  *position += static_cast<size_t>(wanted) < room ? static_cast<size_t>(wanted) : room;
+}
+
+void BuildPointsArray(const LandingDataPoint* points, int count) {
+  size_t position = 0;
+  AppendText(pointsBuffer, sizeof(pointsBuffer), &position, "[");
+  const int records = points ? (count < 10 ? count : 10) : 0;
+  for (int i = 0; i < records; ++i) {
+    char groundAltitude[kFloatTextSize];
+    char gForce[kFloatTextSize];
+    char verticalSpeed[kFloatTextSize];
+    char rollDegree[kFloatTextSize];
+    FormatFloatNoScientific(groundAltitude, sizeof(groundAltitude), points[i].groundAltitude, 6);
+    FormatFloatNoScientific(gForce, sizeof(gForce), points[i].gForce, 6);
+    FormatFloatNoScientific(verticalSpeed, sizeof(verticalSpeed), points[i].verticalSpeed, 6);
+    FormatWholeDegrees(rollDegree, sizeof(rollDegree), points[i].rollDegree);
+    AppendText(pointsBuffer, sizeof(pointsBuffer), &position,
+               "%s{\"groundAltitude\":%s,\"gForce\":%s,\"verticalSpeed\":%s,\"rollDegree\":%s}",
+               i > 0 ? "," : "", groundAltitude, gForce, verticalSpeed, rollDegree);
+  }
+  AppendText(pointsBuffer, sizeof(pointsBuffer), &position, "]");
+}
+
+int FailLandingAfterMessage(const char* line) {
+  XPLMDebugString(line);
+  ReleaseAll(&gLandingRequest);
+  return 0;
+}
+
+}  // namespace
+
+int SendLandingEvent(float verticalSpeed, float altitude, const LandingDataPoint* points, int count) {
+  if (gDataKeyToken[0] == '\0') {
+    XPLMDebugString("Tralix - ERROR: DATA_KEY_TOKEN is not set. Cannot send landing event.\n");
+    return 0;
+  }
+  if (!BuildURL(landingEventUrl, sizeof(landingEventUrl), "/data/client/event", nullptr)) {
+    XPLMDebugString("Tralix - ERROR: Failed to build landing event URL. Buffer too small.\n");
+    return 0;
+  }
+  KeptRequest& kept = gLandingRequest;
+  ReleaseMessageObjects(&kept);
+  kept.urlString = CreateUtf8String(landingEventUrl);
+  if (!kept.urlString) {
+    XPLMDebugString("Tralix - ERROR: Failed to create CFString from Landing Event URL.\n");
+    return 0;
+  }
+  kept.url = CFURLCreateWithString(nullptr, kept.urlString, nullptr);
+  if (!kept.url) {
+    XPLMDebugString("Tralix - ERROR: Failed to create CFURLRef from Landing Event URL string.\n");
+    ReleaseAndClear(&kept.urlString);
+    return 0;
+  }
+  kept.request = CFHTTPMessageCreateRequest(nullptr, CFSTR("POST"), kept.url, kCFHTTPVersion1_1);
+  if (!kept.request) {
+    XPLMDebugString("Tralix - ERROR: Failed to create HTTP request for landing event.\n");
+    ReleaseAndClear(&kept.url);
+    ReleaseAndClear(&kept.urlString);
+    return 0;
+  }
+  SetJsonContentType(kept.request);
+  if (!SetTokenHeader(&kept))
+    XPLMDebugString("Tralix - Failed to create DataKeyToken header string for landing event\n");
+
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  char simTimeStamp[50];
+  char clientTimeStamp[50];
+  FormatLocalTimestamp(now, simTimeStamp, sizeof(simTimeStamp));
+  FormatLocalTimestamp(now, clientTimeStamp, sizeof(clientTimeStamp));
+  BuildPointsArray(points, count);
+
+  char verticalSpeedText[kFloatTextSize];
+  char altitudeText[kFloatTextSize];
+  FormatFloatNoScientific(verticalSpeedText, sizeof(verticalSpeedText), verticalSpeed, 1);
+  FormatFloatNoScientific(altitudeText, sizeof(altitudeText), altitude, 1);
+  const int bodyLength = std::snprintf(
+      gJsonBuffer, sizeof(gJsonBuffer),
+      "{\"event\":\"LandingRate\",\"data\":{\"verticalSpeed\":\"%s\",\"altitude\":\"%s\","
+      "\"simTimeStamp\":\"%s\",\"clientTimeStamp\":\"%s\",\"points\":%s}}",
+      verticalSpeedText, altitudeText, simTimeStamp, clientTimeStamp, pointsBuffer);
+  if (bodyLength < 0 || static_cast<size_t>(bodyLength) >= sizeof(gJsonBuffer) - 1)
+    return FailLandingAfterMessage("Tralix - ERROR: Landing event JSON payload too large for its buffer, not sent\n");
+
+  CFDataRef body = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(gJsonBuffer), bodyLength);
+  if (!body) return FailLandingAfterMessage("Tralix - ERROR: Failed to create CFData for landing event request body\n");
+  CFHTTPMessageSetBody(kept.request, body);
+  CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(nullptr, kept.request);
+  if (!stream) {
+    CFRelease(body);
+    return FailLandingAfterMessage("Tralix - ERROR: Failed to create read stream for landing event HTTP request\n");
+  }
+  CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
+  SetReadTimeout(stream, kLandingTimeoutSeconds);
+
+  const char* startFailure = StartStream(stream, "Tralix - Failed to set client callback for landing event\n",
+                                         "Tralix - Failed to open network connection for landing event\n");
+  CFRelease(body);
+  if (startFailure) {
+    XPLMDebugString(startFailure);
+    TearDownStream(stream);
+    return 0;
+  }
+  XPLMDebugString("Tralix - Landing event sent successfully\n");
+  return 1;
+}
+
+// Unloading must leave no stream whose callback points into unloaded code, and
+// no request object behind.
+void ShutdownNetwork() {
+  for (CFReadStreamRef& stream : gOpenStreams) {
+    if (!stream) continue;
+    TearDownStream(stream);
+    stream = nullptr;
+  }
+  ReleaseAll(&gBroadcastRequest);
+  ReleaseAll(&gLandingRequest);
+  ReleaseActivation();
 }

@@ -16,6 +16,8 @@ extern float gBackoffTime;
 extern float gLastSendTime;
 
 void InitNetwork();
+// Detaches and releases every stream still in flight and the kept request objects.
+void ShutdownNetwork();
 int BuildURL(char* dst, size_t dstSize, const char* path, const char* suffix);
 void ReadStreamClientCallBack(CFReadStreamRef stream, CFStreamEventType eventType, void* info);
 
@@ -23,6 +25,8 @@ int SendAircraftData(float latitude, float longitude, float elevation, float hea
                      float groundSpeed, float altitudeAboveGround, float altitudeMSL,
                      const char* aircraftName, const char* icaoCode);
 int ActivateApiKey(const char* apiKey, char* tokenOut, size_t tokenOutSize);
+// Finds the first "token":"..." in an activation answer; 1 and the token in tokenOut, or 0 and "".
+int ExtractActivationToken(const char* response, char* tokenOut, size_t tokenOutSize);
 int SendLandingEvent(float verticalSpeed, float altitude, const LandingDataPoint* points, int count);
 
 // Extra-data encoder and number/text formatting.

@@ -14,6 +14,7 @@
 
 extern char aircraft_name[256];
 extern char icao_code[40];
+extern float lastNameFetch;
 
 namespace {
 
@@ -169,9 +170,13 @@ TEST_F(FlightLoop, NameReadsAreBoundedAndDefaulted) {
       xphost::RemoveDataRef("sim/aircraft/view/acf_ICAO");
     }
     FindCoreHandles();
-    std::memset(aircraft_name, 'x', sizeof(aircraft_name) - 1);
-    std::memset(icao_code, 'x', sizeof(icao_code) - 1);
+    // A stale longer value must not survive a read; a missing dataref is only
+    // ever seen from load, when the strings are still empty.
+    const char filler = c.removeDataRefs ? '\0' : 'x';
+    std::memset(aircraft_name, filler, sizeof(aircraft_name) - 1);
+    std::memset(icao_code, filler, sizeof(icao_code) - 1);
     gLastSendTime = 0.0f;
+    lastNameFetch = 0.0f;
     RunCycleAt(1000.0);
     EXPECT_EQ(std::string(aircraft_name), c.expectedName);
     EXPECT_EQ(std::string(icao_code), c.expectedIcao);
