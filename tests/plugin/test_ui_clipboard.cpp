@@ -1,8 +1,12 @@
 // Reading the desktop clipboard: which tool is run and how, what comes back,
 // and the byte and time bounds; once against a real X clipboard under Xvfb.
 #include "PluginTestSupport.h"
+#include "Tralix.h"
 #include "UI.h"
+#include "XPHostControl.h"
 #include "platform/Clipboard.h"
+
+#include "XPStandardWidgets.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +19,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -282,6 +288,24 @@ TEST_F(RealClipboard, EmptyWhenTheClipboardHasNoOwnerOrNoText) {
   tralix_test::WriteFile(file, std::string("\x89PNG\r\n\x1a\n", 8));
   PutOnClipboard(file, "image/png");
   EXPECT_EQ(ReadClipboard(), "");
+}
+
+TEST_F(RealClipboard, PasteButtonTakesTheCopiedKeyIntoFieldMemoryAndFile) {
+  xphost::Reset();
+  const std::string folder = tralix_test::FreshScratchDir();
+  std::snprintf(gConfigPath, sizeof(gConfigPath), "%s/Tralix.cfg", folder.c_str());
+  tralix_test::WriteFile(gConfigPath, "API_KEY=\nDATA_KEY_TOKEN=\n");
+  std::memset(gApiKey, 0, sizeof(gApiKey));
+  CreateConfigWidget(100, 700, 550, 400);
+
+  tralix_test::WriteFile(folder + "/copied.txt", "  tlx_real_clipboard_key\n");
+  PutOnClipboard(folder + "/copied.txt", "UTF8_STRING");
+  ASSERT_TRUE(xphost::ClickWidget(xphost::FindWidget("Paste", xpWidgetClass_Button)));
+
+  EXPECT_EQ(xphost::WidgetDescriptor(gApiKeyEdit), "  tlx_real_clipboard_key\n");
+  EXPECT_STREQ(gApiKey, "tlx_real_clipboard_key");
+  EXPECT_EQ(tralix_test::ReadFile(gConfigPath), "API_KEY=tlx_real_clipboard_key\nDATA_KEY_TOKEN=\n");
+  CleanupUI();
 }
 
 }  // namespace
