@@ -30,3 +30,7 @@ extern float gLastLandingTime;
 void InitLandingDetection();
 void CollectLandingDataPoint();
 int DetectLandingEvent();
+
+// The ring's samples, oldest first, as the last accepted landing handed them to
+// the uploader (all zero before the first hand-over).
+const LandingDataPoint* LastOrderedLandingPoints();
