@@ -61,8 +61,9 @@ float ReadRow(int index) {
   return XPLMGetDataf(row.dataRef) * row.multiplier;
 }
 
-// Fills gearValues from the gear row; elements the host does not fill keep
-// their previous values. Returns 1 when any gear reports exactly 1.
+// Fills gearValues from the gear row: elements the host does not fill keep
+// their previous values, an unresolved row reads as all 0. Returns 1 when any
+// gear reports exactly 1.
 int ReadGearOnGround(int* gearValues) {
   const DataRefMapping& row = gMappings[gGearOnGroundIndex];
   if (row.dataRef) {
@@ -200,7 +201,8 @@ int DetectLandingEvent() {
 
   const float now = XPLMGetElapsedTime();
   const float sinceLastLanding = now - gLastLandingTime;
-  LogFormatted(kStateLineSize, "Tralix - DEBUG: DetectLandingEvent called at %.3f, last landing: %.3f, cooldown: %.3f\n",
+  LogFormatted(kStateLineSize,
+               "Tralix - DEBUG: DetectLandingEvent called at %.3f, last landing: %.3f, cooldown: %.3f\n",
                static_cast<double>(now), static_cast<double>(gLastLandingTime), static_cast<double>(sinceLastLanding));
   if (sinceLastLanding < kCooldownSeconds) {
     XPLMDebugString("Tralix - DEBUG: Still in landing cooldown period\n");

@@ -284,7 +284,8 @@ TEST_F(LandingDetector, TheUploaderGetsTheRingOldestFirstStartingAtTheWriteIndex
   }
   EXPECT_EQ(gLandingDataBufferIndex, 3) << "handing over does not empty the ring";
   EXPECT_EQ(gLandingDataPointCount, 10);
-  for (int slot = 0; slot < 10; ++slot) EXPECT_EQ(gLandingDataPoints[slot].verticalSpeed, ringBefore[slot].verticalSpeed);
+  for (int slot = 0; slot < 10; ++slot)
+    EXPECT_EQ(gLandingDataPoints[slot].verticalSpeed, ringBefore[slot].verticalSpeed) << slot;
 }
 
 TEST_F(LandingDetector, LandingWithoutAFullRingSendsNothingAndKeepsWeightOnWheels) {

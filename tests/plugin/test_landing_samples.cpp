@@ -168,8 +168,10 @@ TEST_F(LandingSamples, TheEleventhSampleReplacesTheFirstInSlotZero) {
   EXPECT_EQ(gLandingDataBufferIndex, 1);
   const std::vector<std::string> lines = LinesSinceMark();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "Tralix - DEBUG: CollectLandingDataPoint - elapsed: 1.000, interval: 0.100, buffer idx: 0, count: 10");
-  EXPECT_EQ(lines[1], "Tralix - Collected data point: alt=0.00, g=1.0000, vs=-11.00, roll=0.00 (Buffer: 10/10, WOW: No)");
+  EXPECT_EQ(lines[0],
+            "Tralix - DEBUG: CollectLandingDataPoint - elapsed: 1.000, interval: 0.100, buffer idx: 0, count: 10");
+  EXPECT_EQ(lines[1],
+            "Tralix - Collected data point: alt=0.00, g=1.0000, vs=-11.00, roll=0.00 (Buffer: 10/10, WOW: No)");
   EXPECT_EQ(lines[2], "Tralix - DEBUG: Data point collected at time 11.000, buffer index: 0, total points: 10");
 }
 

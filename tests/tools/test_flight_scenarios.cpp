@@ -163,8 +163,9 @@ TEST(ShippedFlightProfiles, TouchdownRateHoldsLongEnoughForAnyCycleThatDetectsIt
     const int vs = profile.FindDataRef("sim/cockpit2/gauges/indicators/vvi_fpm_pilot");
     double touchdown = -1.0;
     for (const flight_profile::Row& row : profile.rows) {
-      const std::vector<int>& before = profile.ValueAt(gear, row.time - 0.01)->ints;
-      if (row.time > 0 && before[1] == 0 && profile.ValueAt(gear, row.time)->ints[1] == 1) {
+      if (row.time <= 0.0) continue;
+      const bool mainsWereUp = profile.ValueAt(gear, row.time - 0.01)->ints[1] == 0;
+      if (mainsWereUp && profile.ValueAt(gear, row.time)->ints[1] == 1) {
         touchdown = row.time;
         break;
       }
