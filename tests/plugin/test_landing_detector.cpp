@@ -2,11 +2,19 @@
 // boundaries, the cool-down, and what a touchdown hands to the uploader.
 #include "test_landing_fixture.h"
 
+#include "CFStandInTesting.h"
+
+#include <nlohmann/json.hpp>
+
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 using namespace landing_test;
+
+// The request body the uploader formatted last (the service client's buffer).
+extern char gJsonBuffer[];
 
 namespace {
 
@@ -286,6 +294,29 @@ TEST_F(LandingDetector, TheUploaderGetsTheRingOldestFirstStartingAtTheWriteIndex
   EXPECT_EQ(gLandingDataPointCount, 10);
   for (int slot = 0; slot < 10; ++slot)
     EXPECT_EQ(gLandingDataPoints[slot].verticalSpeed, ringBefore[slot].verticalSpeed) << slot;
+}
+
+TEST_F(LandingDetector, TheEventBodyCarriesTheTouchdownValuesAndTheTenSamplesInOrder) {
+  std::snprintf(gDataKeyToken, sizeof(gDataKeyToken), "%s", "token-for-the-body");
+  CFStandInFailNextCalls("CFReadStreamCreateForHTTPRequest", 1);  // body built, nothing sent
+  gTakeoffDetected = 1;
+  gTakeoffTime = 900.0f;
+  gPreviousGearOnGround = 0;
+  FlySamples(13, 1000.0);
+  SetGear(kMainsDown);
+  SetFlightValues(0.98f, 1.2f, -150.0f, 2.0f);
+  MarkLog();
+  EXPECT_EQ(DetectAt(1001.0), 1);
+  EXPECT_EQ(CountLinesStartingWith(LinesSinceMark(), "Tralix - Failed to send landing event"), 1);
+
+  const nlohmann::json body = nlohmann::json::parse(gJsonBuffer);
+  EXPECT_EQ(body["event"], "LandingRate");
+  EXPECT_EQ(std::stod(body["data"]["verticalSpeed"].get<std::string>()), -150.0);
+  EXPECT_EQ(std::stod(body["data"]["altitude"].get<std::string>()), 3.2);
+  const nlohmann::json& points = body["data"]["points"];
+  ASSERT_EQ(points.size(), 10u);
+  for (size_t k = 0; k < points.size(); ++k)
+    EXPECT_EQ(points[k]["verticalSpeed"].get<double>(), -(k + 4.0)) << "point " << k;
 }
 
 TEST_F(LandingDetector, LandingWithoutAFullRingSendsNothingAndKeepsWeightOnWheels) {
