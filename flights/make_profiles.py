@@ -285,8 +285,9 @@ def touchdown_and_rollout(rollout_seconds, touchdown_fpm=-150.0, to_kt=10.0):
 
 
 def solve_legs(build, unknowns, targets):
-    """Finds durations for straight legs so that the flight meets the targets
-    (each a function of the flown samples), by Newton steps on a linear system."""
+    """Finds durations for straight legs that bring every target (a function
+    of the flown samples) to zero, by Newton steps with a finite-difference
+    Jacobian; the flight is nearly linear in them, so a few steps suffice."""
     durations = [max(1.0, d) for d in unknowns]
     for _ in range(8):
         base = [t(build(durations)) for t in targets]
@@ -297,7 +298,8 @@ def solve_legs(build, unknowns, targets):
             shifted = list(durations)
             shifted[i] += 1.0
             jac.append([t(build(shifted)) - b for t, b in zip(targets, base)])
-        # Solve J^T d = -base (columns are per-unknown derivatives).
+        # jac[j] is how every target moves per second of leg j: solve J d = -base
+        # by Gauss-Jordan elimination.
         n = len(durations)
         a = [[jac[j][i] for j in range(n)] + [-base[i]] for i in range(n)]
         for c in range(n):
