@@ -1,0 +1,116 @@
+#include "ErrorMapping.h"
+
+#include <curl/curl.h>
+
+#include <cerrno>
+
+namespace cfstandin {
+namespace {
+
+// SecureTransport codes.
+constexpr SInt32 kErrSSLProtocol = -9800;
+constexpr SInt32 kErrSSLXCertChainInvalid = -9807;
+constexpr SInt32 kErrSSLUnknownRootCert = -9812;
+constexpr SInt32 kErrSSLCertExpired = -9814;
+constexpr SInt32 kErrSSLCertNotYetValid = -9815;
+constexpr SInt32 kErrSSLHostNameMismatch = -9843;
+
+constexpr SInt32 kDarwinEAINoName = 8;
+constexpr SInt32 kDarwinENOMEM = 12;
+constexpr SInt32 kDarwinECONNREFUSED = 61;
+constexpr SInt32 kHTTPParseFailure = -1;
+constexpr SInt32 kHTTPRedirectionLoop = -2;
+constexpr SInt32 kHTTPBadURL = -3;
+
+// OpenSSL X509_V_ERR_* values of a failed certificate check.
+SInt32 CertificateError(long verifyResult) {
+  switch (verifyResult) {
+    case 0:  // the chain was fine; libcurl's own host name check failed,
+    case 1:  // which it files as X509_V_ERR_UNSPECIFIED
+    case 62:  // X509_V_ERR_HOSTNAME_MISMATCH
+    case 64:  // X509_V_ERR_IP_ADDRESS_MISMATCH
+      return kErrSSLHostNameMismatch;
+    case 9:  // X509_V_ERR_CERT_NOT_YET_VALID
+      return kErrSSLCertNotYetValid;
+    case 10:  // X509_V_ERR_CERT_HAS_EXPIRED
+      return kErrSSLCertExpired;
+    case 2:   // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT
+    case 18:  // X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT
+    case 19:  // X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN
+    case 20:  // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY
+    case 21:  // X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE
+      return kErrSSLUnknownRootCert;
+    default:
+      return kErrSSLXCertChainInvalid;
+  }
+}
+
+}  // namespace
+
+SInt32 DarwinErrno(long systemErrno) {
+  switch (systemErrno) {
+    case EAGAIN: return 35;
+    case EINPROGRESS: return 36;
+    case EAFNOSUPPORT: return 47;
+    case EADDRINUSE: return 48;
+    case EADDRNOTAVAIL: return 49;
+    case ENETDOWN: return 50;
+    case ENETUNREACH: return 51;
+    case ECONNABORTED: return 53;
+    case ECONNRESET: return 54;
+    case ETIMEDOUT: return kDarwinETIMEDOUT;
+    case ECONNREFUSED: return kDarwinECONNREFUSED;
+    case EHOSTDOWN: return 64;
+    case EHOSTUNREACH: return 65;
+    case ECANCELED: return kDarwinECANCELED;
+    default: return static_cast<SInt32>(systemErrno);  // 1 to 34 are the same on both
+  }
+}
+
+CFStreamError StreamErrorFor(int curlCode, long systemErrno, long verifyResult, bool responseStarted) {
+  switch (static_cast<CURLcode>(curlCode)) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return {kDomainNetDB, kDarwinEAINoName};
+    case CURLE_COULDNT_CONNECT:
+      return {kDomainPOSIX, systemErrno != 0 ? DarwinErrno(systemErrno) : kDarwinECONNREFUSED};
+    case CURLE_OPERATION_TIMEDOUT:
+      return {kDomainPOSIX, kDarwinETIMEDOUT};
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return {kDomainSSL, CertificateError(verifyResult)};
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_USE_SSL_FAILED:
+      return {kDomainSSL, kErrSSLProtocol};
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+      return {kDomainHTTP, kHTTPConnectionLost};
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      if (responseStarted && systemErrno != 0) return {kDomainPOSIX, DarwinErrno(systemErrno)};
+      return {kDomainHTTP, kHTTPConnectionLost};
+    case CURLE_TOO_MANY_REDIRECTS:
+      return {kDomainHTTP, kHTTPRedirectionLoop};
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+      return {kDomainHTTP, kHTTPBadURL};
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return {kDomainHTTP, kHTTPParseFailure};
+    case CURLE_OUT_OF_MEMORY:
+      return {kDomainPOSIX, kDarwinENOMEM};
+    default:
+      return {kCFStreamErrorDomainCustom, curlCode};
+  }
+}
+
+}  // namespace cfstandin

@@ -1,0 +1,90 @@
+// The state of one HTTP read stream, shared by the CF stream object, the run
+// loops it is scheduled on and the network worker. Guarded by StreamMutex().
+#pragma once
+
+#include "HTTPMessage.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cfstandin {
+
+enum class Outcome { Running, Finished, Failed };
+
+struct Schedule {
+  __CFRunLoop *loop;
+  std::string mode;
+};
+
+struct ClientRegistration {
+  CFOptionFlags events = 0;
+  CFReadStreamClientCallBack callback = nullptr;
+  CFStreamClientContext context{};
+};
+
+// Without the read-timeout property a stream waits this long for a byte.
+constexpr double kDefaultReadTimeoutSeconds = 75.0;
+
+struct StreamState {
+  explicit StreamState(RequestSpec spec) : request(std::move(spec)) {}
+
+  size_t Unread() const { return body.size() - bodyOffset; }
+
+  const RequestSpec request;
+  bool followRedirects = false;
+  double readTimeoutSeconds = kDefaultReadTimeoutSeconds;
+
+  __CFReadStream *handle = nullptr;  // the CF object; null once it was freed
+  bool opened = false;
+  bool closed = false;
+  bool reading = false;  // a blocking read waits for bytes
+  std::chrono::steady_clock::time_point openedAt;
+
+  // What the worker delivered.
+  Outcome outcome = Outcome::Running;
+  CFStreamError error{0, 0};
+  std::string body;
+  size_t bodyOffset = 0;
+  bool pausedForReader = false;  // the worker holds back bytes until the reader catches up
+  std::optional<ResponseHead> response;
+  std::string finalUrl;
+
+  // Event delivery.
+  ClientRegistration client;
+  std::vector<Schedule> schedules;
+  bool openEventDue = false;
+  bool errorDelivered = false;
+  bool endDelivered = false;
+  std::uint64_t bytesGeneration = 0;     // bumped when bytes arrive or are read
+  std::uint64_t notifiedGeneration = 0;  // generation of the last has-bytes event
+
+  std::condition_variable changed;  // blocking readers wait here
+};
+
+std::mutex &StreamMutex();
+
+// After a change to the state (StreamMutex held): wakes blocking readers and
+// the run loops the stream is scheduled on.
+void AnnounceChange(StreamState &state);
+
+// The worker holds back bytes once this many are waiting to be read.
+constexpr size_t kMaxUnreadBytes = 1u << 20;
+
+}  // namespace cfstandin
+
+// The CF object is a handle on the shared state: the worker and the run loops
+// keep the state, never the object, so releasing the last reference frees the
+// stream (closing it) as on Apple.
+struct __CFReadStream : cfstandin::Object {
+  static constexpr cfstandin::Kind kKind = cfstandin::Kind::ReadStream;
+  explicit __CFReadStream(std::shared_ptr<cfstandin::StreamState> streamState)
+      : Object(kKind, false), state(std::move(streamState)) {}
+  ~__CFReadStream() override;
+  const std::shared_ptr<cfstandin::StreamState> state;
+};

@@ -1,0 +1,486 @@
+// The network worker. One thread owns one curl multi handle: name resolution,
+// connecting, TLS and the transfers all happen here, never on the threads that
+// open, read and run the streams. The multi handle keeps connections alive, so
+// requests to the same host reuse them. Results reach the streams through
+// StreamState under StreamMutex(); the worker never calls back into clients.
+#include "Transport.h"
+
+#include "ErrorMapping.h"
+#include "StreamState.h"
+
+#include "../testing/CFStandInTesting.h"
+
+#include <curl/curl.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <map>
+#include <thread>
+
+namespace cfstandin {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kUserAgent[] = "CFNetwork-stand-in (libcurl)";
+constexpr long kMaxRedirects = 10;
+constexpr long kMaxIdleConnections = 8;
+constexpr int kIdlePollMilliseconds = 1000;
+
+enum class CommandKind { Start, Cancel, Resume };
+
+struct Command {
+  CommandKind kind;
+  std::shared_ptr<StreamState> state;
+};
+
+// The worker's side of one exchange.
+struct Exchange {
+  std::shared_ptr<StreamState> state;
+  CURL *easy = nullptr;
+  curl_slist *headerList = nullptr;
+  bool followRedirects = false;
+  ResponseHead head;        // the header block being received
+  bool headStarted = false;
+  bool headPublished = false;
+  bool paused = false;
+  Clock::time_point lastByteAt;
+};
+
+bool StartsWith(const std::string &text, const char *prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::string Trimmed(const std::string &text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+// "HTTP/1.1 200 OK" -> version, code, reason.
+ResponseHead ParseStatusLine(const std::string &line) {
+  ResponseHead head;
+  size_t firstSpace = line.find(' ');
+  head.version = line.substr(0, firstSpace);
+  if (firstSpace == std::string::npos) return head;
+  size_t secondSpace = line.find(' ', firstSpace + 1);
+  std::string code = line.substr(firstSpace + 1, secondSpace == std::string::npos ? std::string::npos
+                                                                                  : secondSpace - firstSpace - 1);
+  head.statusCode = std::strtol(code.c_str(), nullptr, 10);
+  if (secondSpace != std::string::npos) head.reason = line.substr(secondSpace + 1);
+  return head;
+}
+
+// A header block the stream reports: not an interim 1xx, and not a redirect
+// that is about to be followed.
+bool IsFinalHead(const Exchange &exchange) {
+  long code = exchange.head.statusCode;
+  if (code < 200) return false;
+  bool redirect = code >= 300 && code < 400 && FindHeader(exchange.head.headers, "Location") != nullptr;
+  return !(redirect && exchange.followRedirects);
+}
+
+// StreamMutex held.
+void PublishHead(Exchange &exchange) {
+  if (exchange.headPublished || exchange.head.statusCode == 0) return;
+  exchange.headPublished = true;
+  exchange.state->response = exchange.head;
+  AnnounceChange(*exchange.state);
+}
+
+size_t OnHeaderLine(char *buffer, size_t size, size_t count, void *userData) {
+  auto &exchange = *static_cast<Exchange *>(userData);
+  size_t length = size * count;
+  exchange.lastByteAt = Clock::now();
+  std::string line(buffer, length);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+
+  if (StartsWith(line, "HTTP/")) {
+    exchange.head = ParseStatusLine(line);
+    exchange.headStarted = true;
+  } else if (line.empty()) {
+    if (exchange.headStarted && IsFinalHead(exchange)) {
+      std::lock_guard<std::mutex> lock(StreamMutex());
+      PublishHead(exchange);
+    }
+  } else if (!exchange.headPublished && exchange.headStarted) {
+    if ((line[0] == ' ' || line[0] == '\t') && !exchange.head.headers.empty()) {
+      exchange.head.headers.back().second += " " + Trimmed(line);
+    } else {
+      size_t colon = line.find(':');
+      if (colon != std::string::npos) {
+        exchange.head.headers.emplace_back(line.substr(0, colon), Trimmed(line.substr(colon + 1)));
+      }
+    }
+  }
+  return length;
+}
+
+size_t OnBodyBytes(char *buffer, size_t size, size_t count, void *userData) {
+  auto &exchange = *static_cast<Exchange *>(userData);
+  size_t length = size * count;
+  std::lock_guard<std::mutex> lock(StreamMutex());
+  StreamState &state = *exchange.state;
+  if (state.closed) return 0;
+  if (state.Unread() > 0 && state.Unread() + length > kMaxUnreadBytes) {
+    state.pausedForReader = true;
+    exchange.paused = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  PublishHead(exchange);
+  state.body.append(buffer, length);
+  ++state.bytesGeneration;
+  exchange.lastByteAt = Clock::now();
+  AnnounceChange(state);
+  return length;
+}
+
+curl_slist *HeaderListFor(const RequestSpec &request) {
+  curl_slist *list = nullptr;
+  for (const auto &field : request.headers) {
+    std::string line = field.second.empty() ? field.first + ";" : field.first + ": " + field.second;
+    list = curl_slist_append(list, line.c_str());
+  }
+  // Send only what the message holds: no "Expect: 100-continue" round trip and
+  // no form content type that the caller did not ask for.
+  if (FindHeader(request.headers, "Expect") == nullptr) list = curl_slist_append(list, "Expect:");
+  if (FindHeader(request.headers, "Content-Type") == nullptr) list = curl_slist_append(list, "Content-Type:");
+  return list;
+}
+
+void SetMethodAndBody(CURL *easy, const RequestSpec &request) {
+  const std::string &method = request.method;
+  const std::string &body = request.body;
+  if (method == "POST") {
+    curl_easy_setopt(easy, CURLOPT_POST, 1L);
+  } else if (method == "GET" && body.empty()) {
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    return;
+  } else if (method == "HEAD") {
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    return;
+  } else {
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+    if (body.empty()) return;
+  }
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+}
+
+class Worker {
+ public:
+  void Post(CommandKind kind, const std::shared_ptr<StreamState> &state);
+  void Stop();
+  bool WaitForIdle(double timeoutSeconds);
+
+  std::atomic<long> activeTransfers{0};
+  std::atomic<long> connectionsOpened{0};
+  std::atomic<long> requestsStarted{0};
+
+ private:
+  void StartThread();
+  void Run();
+  void Handle(const Command &command);
+  void Begin(const std::shared_ptr<StreamState> &state);
+  void Finish(CURL *easy, CURLcode result);
+  void ExpireTimeouts();
+  int MillisecondsToNextDeadline();
+  void Discard(StreamState *key);
+  void DiscardAll();
+
+  std::mutex lifecycleMutex_;  // starting and stopping
+  std::thread thread_;
+  CURLM *multi_ = nullptr;
+  CURLSH *share_ = nullptr;
+
+  std::mutex queueMutex_;
+  std::condition_variable idle_;
+  std::vector<Command> queue_;
+  long unhandledCommands_ = 0;
+  bool stopRequested_ = false;
+
+  std::map<StreamState *, std::unique_ptr<Exchange>> exchanges_;  // worker thread only
+};
+
+// Created on first use and deleted when the library unloads (ReleaseTransport).
+std::mutex gWorkerMutex;
+Worker *gWorker = nullptr;
+
+Worker &TheWorker() {
+  std::lock_guard<std::mutex> lock(gWorkerMutex);
+  if (gWorker == nullptr) gWorker = new Worker();
+  return *gWorker;
+}
+
+void Worker::Post(CommandKind kind, const std::shared_ptr<StreamState> &state) {
+  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+  if (!thread_.joinable()) {
+    if (kind != CommandKind::Start) return;
+    StartThread();
+  }
+  {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    queue_.push_back({kind, state});
+    ++unhandledCommands_;
+  }
+  curl_multi_wakeup(multi_);
+}
+
+void Worker::StartThread() {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  multi_ = curl_multi_init();
+  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kMaxIdleConnections);
+  share_ = curl_share_init();
+  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  stopRequested_ = false;
+
+  // The worker takes no signals: they belong to the host's threads.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  thread_ = std::thread([this] { Run(); });
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  pthread_setname_np(thread_.native_handle(), "cf-network");
+}
+
+void Worker::Stop() {
+  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    stopRequested_ = true;
+  }
+  curl_multi_wakeup(multi_);
+  thread_.join();
+  curl_multi_cleanup(multi_);
+  curl_share_cleanup(share_);
+  multi_ = nullptr;
+  share_ = nullptr;
+  curl_global_cleanup();
+  std::lock_guard<std::mutex> lock(queueMutex_);
+  queue_.clear();
+  unhandledCommands_ = 0;
+  idle_.notify_all();
+}
+
+bool Worker::WaitForIdle(double timeoutSeconds) {
+  std::unique_lock<std::mutex> lock(queueMutex_);
+  return idle_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                        [this] { return unhandledCommands_ == 0 && activeTransfers.load() == 0; });
+}
+
+void Worker::Run() {
+  for (;;) {
+    std::vector<Command> commands;
+    bool stopping;
+    {
+      std::lock_guard<std::mutex> lock(queueMutex_);
+      commands.swap(queue_);
+      stopping = stopRequested_;
+    }
+    if (stopping) break;
+    for (const Command &command : commands) Handle(command);
+
+    int running = 0;
+    curl_multi_perform(multi_, &running);
+    int remaining = 0;
+    while (CURLMsg *message = curl_multi_info_read(multi_, &remaining)) {
+      if (message->msg == CURLMSG_DONE) Finish(message->easy_handle, message->data.result);
+    }
+    ExpireTimeouts();
+    {
+      std::lock_guard<std::mutex> lock(queueMutex_);
+      unhandledCommands_ -= static_cast<long>(commands.size());
+      activeTransfers = static_cast<long>(exchanges_.size());
+      if (unhandledCommands_ == 0 && exchanges_.empty()) idle_.notify_all();
+    }
+    curl_multi_poll(multi_, nullptr, 0, MillisecondsToNextDeadline(), nullptr);
+  }
+  DiscardAll();
+}
+
+void Worker::Handle(const Command &command) {
+  StreamState *key = command.state.get();
+  switch (command.kind) {
+    case CommandKind::Start:
+      Begin(command.state);
+      break;
+    case CommandKind::Cancel:
+      Discard(key);
+      break;
+    case CommandKind::Resume: {
+      auto found = exchanges_.find(key);
+      if (found == exchanges_.end() || !found->second->paused) break;
+      found->second->paused = false;
+      found->second->lastByteAt = Clock::now();
+      curl_easy_pause(found->second->easy, CURLPAUSE_CONT);
+      break;
+    }
+  }
+}
+
+void Worker::Begin(const std::shared_ptr<StreamState> &state) {
+  auto exchange = std::make_unique<Exchange>();
+  exchange->state = state;
+  {
+    std::lock_guard<std::mutex> lock(StreamMutex());
+    if (state->closed) return;
+    exchange->followRedirects = state->followRedirects;
+    exchange->lastByteAt = state->openedAt;
+  }
+  const RequestSpec &request = state->request;
+  CURL *easy = curl_easy_init();
+  exchange->easy = easy;
+  exchange->headerList = HeaderListFor(request);
+  bool https = StartsWith(request.url, "https:") || StartsWith(request.url, "HTTPS:");
+
+  curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  // A redirect never takes a request (and its token header) off TLS.
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, exchange->followRedirects ? 1L : 0L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
+                   request.version == "HTTP/1.0" ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
+  SetMethodAndBody(easy, request);
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, exchange->headerList);
+  if (FindHeader(request.headers, "User-Agent") == nullptr) curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  // Dropping an exchange while its name is still resolving must not wait for
+  // the resolver.
+  curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_SHARE, share_);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeaderLine);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, exchange.get());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBodyBytes);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, exchange.get());
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, exchange.get());
+
+  curl_multi_add_handle(multi_, easy);
+  exchanges_[state.get()] = std::move(exchange);
+  ++requestsStarted;
+}
+
+void Worker::Finish(CURL *easy, CURLcode result) {
+  void *privateData = nullptr;
+  curl_easy_getinfo(easy, CURLINFO_PRIVATE, &privateData);
+  auto &exchange = *static_cast<Exchange *>(privateData);
+  long connects = 0, systemErrno = 0, verifyResult = 0;
+  char *effectiveUrl = nullptr;
+  curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
+  curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &systemErrno);
+  curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+  curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+  connectionsOpened += connects;
+  {
+    std::lock_guard<std::mutex> lock(StreamMutex());
+    StreamState &state = *exchange.state;
+    if (effectiveUrl != nullptr) state.finalUrl = effectiveUrl;
+    if (result == CURLE_OK) {
+      PublishHead(exchange);
+      state.outcome = Outcome::Finished;
+    } else {
+      state.outcome = Outcome::Failed;
+      state.error = StreamErrorFor(result, systemErrno, verifyResult, exchange.headStarted);
+    }
+    AnnounceChange(state);
+  }
+  Discard(exchange.state.get());
+}
+
+void Worker::ExpireTimeouts() {
+  auto now = Clock::now();
+  std::vector<StreamState *> expired;
+  {
+    std::lock_guard<std::mutex> lock(StreamMutex());
+    for (auto &entry : exchanges_) {
+      Exchange &exchange = *entry.second;
+      double limit = exchange.state->readTimeoutSeconds;
+      if (exchange.paused || limit <= 0) continue;
+      if (now - exchange.lastByteAt < std::chrono::duration<double>(limit)) continue;
+      exchange.state->outcome = Outcome::Failed;
+      exchange.state->error = {kDomainPOSIX, kDarwinETIMEDOUT};
+      AnnounceChange(*exchange.state);
+      expired.push_back(entry.first);
+    }
+  }
+  for (StreamState *key : expired) Discard(key);
+}
+
+int Worker::MillisecondsToNextDeadline() {
+  auto now = Clock::now();
+  auto wait = std::chrono::milliseconds(kIdlePollMilliseconds);
+  std::lock_guard<std::mutex> lock(StreamMutex());
+  for (auto &entry : exchanges_) {
+    Exchange &exchange = *entry.second;
+    double limit = exchange.state->readTimeoutSeconds;
+    if (exchange.paused || limit <= 0) continue;
+    auto deadline = exchange.lastByteAt + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
+    auto untilDeadline = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    wait = std::min(wait, std::max(untilDeadline, std::chrono::milliseconds(0)));
+  }
+  return static_cast<int>(wait.count());
+}
+
+void Worker::Discard(StreamState *key) {
+  auto found = exchanges_.find(key);
+  if (found == exchanges_.end()) return;
+  Exchange &exchange = *found->second;
+  curl_multi_remove_handle(multi_, exchange.easy);
+  curl_easy_cleanup(exchange.easy);
+  curl_slist_free_all(exchange.headerList);
+  exchanges_.erase(found);
+}
+
+// At shutdown: exchanges still running end with an error, and a resolver still
+// busy is waited for, so that none of libcurl's threads outlives the library.
+void Worker::DiscardAll() {
+  {
+    std::lock_guard<std::mutex> lock(StreamMutex());
+    for (auto &entry : exchanges_) {
+      StreamState &state = *entry.second->state;
+      if (state.outcome != Outcome::Running) continue;
+      state.outcome = Outcome::Failed;
+      state.error = {kDomainPOSIX, kDarwinECANCELED};
+      AnnounceChange(state);
+    }
+  }
+  for (auto &entry : exchanges_) curl_easy_setopt(entry.second->easy, CURLOPT_QUICK_EXIT, 0L);
+  while (!exchanges_.empty()) Discard(exchanges_.begin()->first);
+  activeTransfers = 0;
+}
+
+}  // namespace
+
+void StartTransfer(const std::shared_ptr<StreamState> &state) { TheWorker().Post(CommandKind::Start, state); }
+void CancelTransfer(const std::shared_ptr<StreamState> &state) { TheWorker().Post(CommandKind::Cancel, state); }
+void ResumeTransfer(const std::shared_ptr<StreamState> &state) { TheWorker().Post(CommandKind::Resume, state); }
+void StopTransport() { TheWorker().Stop(); }
+
+void ReleaseTransport() {
+  std::lock_guard<std::mutex> lock(gWorkerMutex);
+  if (gWorker == nullptr) return;
+  gWorker->Stop();
+  delete gWorker;
+  gWorker = nullptr;
+}
+
+}  // namespace cfstandin
+
+extern "C" {
+
+int CFStandInWaitForTransportIdle(double timeoutSeconds) {
+  return cfstandin::TheWorker().WaitForIdle(timeoutSeconds) ? 1 : 0;
+}
+long CFStandInActiveTransfers(void) { return cfstandin::TheWorker().activeTransfers.load(); }
+long CFStandInConnectionsOpened(void) { return cfstandin::TheWorker().connectionsOpened.load(); }
+long CFStandInRequestsStarted(void) { return cfstandin::TheWorker().requestsStarted.load(); }
+void CFStandInShutdownTransport(void) { cfstandin::StopTransport(); }
+
+}  // extern "C"
