@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -335,6 +336,49 @@ TEST_F(UiWindows, CleanupRemovesMenuWindowsAndDialogAndAReloadLeavesOneTralixIte
   ASSERT_EQ(plugins.size(), 1u);
   EXPECT_EQ(plugins[0].name, "Tralix");
   EXPECT_EQ(xphost::MenuItems({"Tralix"}).size(), 3u);
+}
+
+// The shipped module, loaded and unloaded by the host after its dialog was
+// used: nothing of it may stay registered, or the host would call into
+// unloaded code, and the Plugins menu keeps no "Tralix" item.
+TEST_F(UiWindows, TheShippedPluginLeavesNothingBehindAtUnload) {
+  namespace fs = std::filesystem;
+  const fs::path shipped =
+      fs::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path() / "Tralix/lin_x64/Tralix.xpl";
+  if (!fs::exists(shipped)) GTEST_SKIP() << "Tralix.xpl is not built";
+
+  for (const bool rebuildStillPending : {false, true}) {
+    SCOPED_TRACE(rebuildStillPending ? "unloaded before the rebuild ran" : "unloaded after the rebuild");
+    ResetUi();
+    const fs::path folder = fs::path(tralix_test::FreshScratchDir()) / "Tralix/lin_x64";
+    fs::create_directories(folder);
+    fs::copy_file(shipped, folder / "Tralix.xpl");
+    tralix_test::WriteFile((folder / "Tralix.cfg").string(), "API_KEY=tlx_key\nDATA_KEY_TOKEN=tok_1\n");
+    tralix_test::PublishCoreDataRefs();
+    xphost::LoadedPlugin plugin;
+    std::string error;
+    ASSERT_TRUE(xphost::LoadPlugin((folder / "Tralix.xpl").string(), &plugin, &error)) << error;
+    ASSERT_TRUE(plugin.started);
+
+    ASSERT_TRUE(xphost::PickMenuItem({"Tralix", "Live Data"}));
+    ASSERT_TRUE(xphost::PickMenuItem({"Tralix", "Connection Status"}));
+    ASSERT_TRUE(xphost::PickMenuItem({"Tralix", "Configuration"}));
+    ASSERT_TRUE(xphost::ClickWidget(xphost::FindWidget("Deactivate", xpWidgetClass_Button)));
+    if (!rebuildStillPending) {
+      xphost::RunFrame(0.01);
+      ASSERT_NE(xphost::FindWidget("Activate Connection", xpWidgetClass_Button), nullptr);
+    }
+
+    xphost::UnloadPlugin();
+    const xphost::UnloadLeftovers leftovers = xphost::LastUnloadLeftovers();
+    EXPECT_EQ(leftovers.flightLoops, 0);
+    EXPECT_EQ(leftovers.windows, 0);
+    EXPECT_EQ(leftovers.widgetCallbacks, 0);
+    EXPECT_EQ(leftovers.menuHandlers, 0);
+    EXPECT_TRUE(xphost::MenuItems({}).empty());
+    EXPECT_EQ(xphost::LiveWidgetCount(), 0);
+    EXPECT_TRUE(xphost::Windows().empty());
+  }
 }
 
 }  // namespace
