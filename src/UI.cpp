@@ -334,8 +334,8 @@ float RebuildConfigDialog(float, float, int, void*) {
 
 // The widget library still uses the pressed button and its root after the
 // press handler returns, so destroying them inside the dispatch would be a
-// use-after-free. The rebuild runs on the next flight loop instead, before
-// the user can press anything in the old layout's place.
+// use-after-free. The rebuild runs on the next flight-loop cycle instead,
+// before the next frame is drawn, so the user only ever sees the new layout.
 void ScheduleDialogRebuild() {
   if (rebuildLoopRegistered) XPLMUnregisterFlightLoopCallback(RebuildConfigDialog, nullptr);
   XPLMRegisterFlightLoopCallback(RebuildConfigDialog, kNextFlightLoop, nullptr);
