@@ -56,6 +56,10 @@ std::vector<FlightLoopInfo> FlightLoops();
 std::string LogText();                 // everything XPLMDebugString received
 std::vector<std::string> LogLines();   // LogText split at '\n', without the '\n'
 void ClearLog();
+// Cheap incremental reading for long runs: bytes logged so far, and the text
+// logged from a byte offset on.
+size_t LogSize();
+std::string LogTextFrom(size_t offset);
 
 // ---- plug-in ----------------------------------------------------------------
 // Path reported by XPLMGetPluginInfo for the calling plug-in (settable so tests

@@ -65,6 +65,13 @@ std::vector<std::string> LogLines() {
 
 void ClearLog() { State().text.clear(); }
 
+size_t LogSize() { return State().text.size(); }
+
+std::string LogTextFrom(size_t offset) {
+  const std::string& text = State().text;
+  return offset < text.size() ? text.substr(offset) : std::string();
+}
+
 }  // namespace xphost
 
 using xphost::State;
