@@ -191,7 +191,7 @@ class Worker {
 
   std::mutex lifecycleMutex_;  // starting and stopping
   std::thread thread_;
-  CURLM *multi_ = nullptr;
+  CURLM *multi_ = nullptr;  // the worker's; published under queueMutex_ for wake-ups
   CURLSH *share_ = nullptr;
 
   std::mutex queueMutex_;
@@ -219,26 +219,19 @@ void Worker::Post(CommandKind kind, const std::shared_ptr<StreamState> &state) {
     if (kind != CommandKind::Start) return;
     StartThread();
   }
-  {
-    std::lock_guard<std::mutex> lock(queueMutex_);
-    queue_.push_back({kind, state});
-    ++unhandledCommands_;
-  }
-  curl_multi_wakeup(multi_);
+  std::lock_guard<std::mutex> lock(queueMutex_);
+  queue_.push_back({kind, state});
+  ++unhandledCommands_;
+  if (multi_ != nullptr) curl_multi_wakeup(multi_);  // otherwise the worker is still starting
 }
 
+// Only spawns the thread: libcurl's global set-up (OpenSSL included) and the
+// multi handle are made on the worker, off the caller's thread.
 void Worker::StartThread() {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  multi_ = curl_multi_init();
-  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kMaxIdleConnections);
-  share_ = curl_share_init();
-  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
   stopRequested_ = false;
-
-  // The worker takes no signals: they belong to the host's threads.
   sigset_t all, previous;
   sigfillset(&all);
+  // The worker takes no signals: they belong to the host's threads.
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   thread_ = std::thread([this] { Run(); });
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
@@ -251,14 +244,9 @@ void Worker::Stop() {
   {
     std::lock_guard<std::mutex> lock(queueMutex_);
     stopRequested_ = true;
+    if (multi_ != nullptr) curl_multi_wakeup(multi_);
   }
-  curl_multi_wakeup(multi_);
   thread_.join();
-  curl_multi_cleanup(multi_);
-  curl_share_cleanup(share_);
-  multi_ = nullptr;
-  share_ = nullptr;
-  curl_global_cleanup();
   std::lock_guard<std::mutex> lock(queueMutex_);
   queue_.clear();
   unhandledCommands_ = 0;
@@ -272,6 +260,16 @@ bool Worker::WaitForIdle(double timeoutSeconds) {
 }
 
 void Worker::Run() {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  CURLM *multi = curl_multi_init();
+  curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, kMaxIdleConnections);
+  share_ = curl_share_init();
+  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    multi_ = multi;
+  }
   for (;;) {
     std::vector<Command> commands;
     bool stopping;
@@ -299,6 +297,14 @@ void Worker::Run() {
     curl_multi_poll(multi_, nullptr, 0, MillisecondsToNextDeadline(), nullptr);
   }
   DiscardAll();
+  {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    multi_ = nullptr;
+  }
+  curl_multi_cleanup(multi);
+  curl_share_cleanup(share_);
+  share_ = nullptr;
+  curl_global_cleanup();
 }
 
 void Worker::Handle(const Command &command) {

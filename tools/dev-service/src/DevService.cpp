@@ -371,6 +371,7 @@ void DevService::Start() {
   httplib::SSLServer &server = *impl.server;
   if (!server.is_valid()) throw std::runtime_error("dev service: the TLS certificate or key does not load");
   server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+  server.set_tcp_nodelay(true);
   server.set_keep_alive_timeout(kKeepAliveSeconds);
   server.set_keep_alive_max_count(kKeepAliveRequests);
   auto handler = [&impl](const httplib::Request &request, httplib::Response &response) {
