@@ -1,0 +1,284 @@
+// The service client's requests against the service stand-in: how each HTTP
+// status is judged, the activation exchange and its token, the start-up
+// activation, the bodies as the service parses them, and no object left behind.
+#include "ConfigManager.h"
+#include "E2eSupport.h"
+#include "LandingDetection.h"
+#include "NetworkManager.h"
+#include "Tralix.h"
+#include "XPHostControl.h"
+
+#include "CFStandInTesting.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kKey[] = "tlx_client_key";
+constexpr char kToken[] = "tok_client_1";
+constexpr char kBroadcastPath[] = "/api/v1/data/client/broadcast";
+constexpr char kActivatePath[] = "/api/v1/apiKey/activate/tlx_client_key";
+
+class ClientAgainstService : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string whyNot;
+    service_ = e2e::StartService({{kKey, kToken}}, &whyNot);
+    if (!service_) GTEST_SKIP() << whyNot;
+    xphost::Reset();
+    InitNetwork();
+    std::snprintf(gApiKey, sizeof(gApiKey), "%s", kKey);
+    std::snprintf(gDataKeyToken, sizeof(gDataKeyToken), "%s", kToken);
+  }
+  void TearDown() override {
+    ShutdownNetwork();
+    CFStandInShutdownTransport();
+    EXPECT_EQ(CFStandInLiveObjectCount(), 0);
+    if (service_) service_->Stop();
+  }
+
+  // Runs the run loop, as the simulator's main thread does, until the
+  // request in flight has been judged.
+  static void RunUntilIdle() {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (gNetworkBusy && std::chrono::steady_clock::now() < giveUp)
+      CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, true);
+  }
+
+  static int Broadcast(const char* name = "Cessna 172", const char* icao = "C172") {
+    return SendAircraftData(47.449123f, -122.30912f, 131.0f, 0.0f, 12.0f, 0.0f, 430.0f, name, icao);
+  }
+
+  static std::string LastLine() { return xphost::LogLines().back(); }
+
+  void FailNext(const char* path, int status) {
+    tralix::dev::Fault fault;
+    fault.path = path;
+    fault.status = status;
+    service_->AddFault(fault);
+  }
+
+  std::unique_ptr<tralix::dev::DevService> service_;
+};
+
+struct StatusCase {
+  int status;
+  const char* line;  // after "Tralix - HTTP Status Code: N"
+  bool success;
+};
+
+TEST_F(ClientAgainstService, EveryStatusIsJudgedAndCountedAsTheTableSays) {
+  const StatusCase cases[] = {
+      {200, "Tralix - Successfully sent aircraft data to server", true},
+      {201, "Tralix - Successfully sent aircraft data to server", true},
+      {204, "Tralix - Successfully sent aircraft data to server", true},
+      {401, "Tralix - ERROR: Authentication failed. Check API key and token", false},
+      {402, "Tralix - ERROR: Request failed with HTTP status code 402", false},
+      {403, "Tralix - ERROR: Authentication failed. Check API key and token", false},
+      {404, "Tralix - ERROR: Server endpoint not found. Check URL configuration", false},
+      {405, "Tralix - ERROR: Request failed with HTTP status code 405", false},
+      {499, "Tralix - ERROR: Request failed with HTTP status code 499", false},
+      {500, "Tralix - ERROR: Server error. Please try again later", false},
+      {503, "Tralix - ERROR: Server error. Please try again later", false},
+  };
+  for (const StatusCase& c : cases) {
+    SCOPED_TRACE(c.status);
+    gConsecutiveFailures = 7;
+    gBackoffTime = 3.0f;
+    if (c.status != 200) FailNext(kBroadcastPath, c.status);
+    ASSERT_EQ(Broadcast(), 1);
+    EXPECT_EQ(gNetworkBusy, 1);
+    RunUntilIdle();
+    EXPECT_EQ(gNetworkBusy, 0);
+    const auto lines = xphost::LogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "Tralix - HTTP Status Code: " + std::to_string(c.status));
+    EXPECT_EQ(lines.back(), c.line);
+    EXPECT_EQ(gConsecutiveFailures, c.success ? 0 : 8);
+    EXPECT_FLOAT_EQ(gBackoffTime, c.success ? 0.0f : 7.0f);
+    EXPECT_EQ(CFStandInLiveObjectCountOfKind("CFReadStream"), 0) << "the handler releases the stream";
+  }
+}
+
+TEST_F(ClientAgainstService, RedirectIsFollowedAndTheFinalStatusCounts) {
+  tralix::dev::Fault redirect;
+  redirect.path = kBroadcastPath;
+  redirect.redirect = true;
+  service_->AddFault(redirect);
+  ASSERT_EQ(Broadcast(), 1);
+  RunUntilIdle();
+  EXPECT_EQ(LastLine(), "Tralix - Successfully sent aircraft data to server");
+  EXPECT_EQ(service_->RequestCount(), 2u);
+}
+
+TEST_F(ClientAgainstService, NamesWithQuotesAndControlBytesStillMakeValidBodies) {
+  ASSERT_EQ(Broadcast("Cessna 172 \"Skyhawk\"\r\n\\", "C1\t72"), 1);
+  RunUntilIdle();
+  const auto requests = service_->Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].verdict, "ok") << requests[0].body;
+  EXPECT_EQ(requests[0].json["airCraftName"], "Cessna 172 \"Skyhawk\"\r\n\\");
+  EXPECT_EQ(requests[0].json["icaoCode"], "C1\t72");
+  EXPECT_EQ(requests[0].json["longitude"].get<double>(), -122.3091201782);
+}
+
+TEST_F(ClientAgainstService, NonFiniteValuesAreSentAsNull) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  ASSERT_EQ(SendAircraftData(nan, 1.0f, std::numeric_limits<float>::infinity(), 0, 0, 0, 0, "A", "B"), 1);
+  RunUntilIdle();
+  LandingDataPoint points[10] = {};
+  points[3].rollDegree = nan;
+  gNetworkBusy = 1;
+  ASSERT_EQ(SendLandingEvent(nan, 1.0f, points, 10), 1);
+  RunUntilIdle();
+  ASSERT_TRUE(service_->WaitForRequests(2, std::chrono::seconds(5)));
+  const auto requests = service_->Requests();
+  for (const auto& request : requests) EXPECT_EQ(request.verdict, "ok") << request.body;
+  EXPECT_TRUE(requests[0].json["latitude"].is_null());
+  EXPECT_TRUE(requests[0].json["altitude"].is_null());
+  EXPECT_TRUE(requests[1].json["data"]["points"][3]["rollDegree"].is_null());
+}
+
+TEST_F(ClientAgainstService, LandingEventBodyCarriesTheSamplesAsWritten) {
+  LandingDataPoint points[12];
+  for (int i = 0; i < 12; ++i) points[i] = {12.5f + static_cast<float>(i), 1.25f, -480.0f, 2.6f};
+  // The completion of any request clears the busy flag; it marks the end here.
+  gNetworkBusy = 1;
+  ASSERT_EQ(SendLandingEvent(-512.5f, 3.2f, points, 12), 1);
+  RunUntilIdle();
+  const auto requests = service_->Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const std::string& body = requests[0].body;
+  EXPECT_EQ(requests[0].Header("datakeytoken"), kToken);
+  EXPECT_NE(body.find(R"({"event":"LandingRate","data":{"verticalSpeed":"-512.5000000000","altitude":"3.2",)"),
+            std::string::npos)
+      << body;
+  EXPECT_NE(body.find(R"([{"groundAltitude":12.500000,"gForce":1.250000,"verticalSpeed":-480.0000000000,)"
+                      R"("rollDegree":3},)"),
+            std::string::npos)
+      << body;
+  const auto& data = requests[0].json["data"];
+  EXPECT_EQ(data["points"].size(), 10u) << "records past the tenth are never sent";
+  EXPECT_EQ(data["simTimeStamp"], data["clientTimeStamp"]);
+  EXPECT_EQ(LastLine(), "Tralix - Successfully sent aircraft data to server");
+}
+
+TEST_F(ClientAgainstService, ThousandBroadcastsLeaveNothingAlive) {
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(Broadcast(), 1);
+    RunUntilIdle();
+  }
+  EXPECT_EQ(gConsecutiveFailures, 0);
+  EXPECT_EQ(CFStandInLiveObjectCountOfKind("CFReadStream"), 0);
+  EXPECT_EQ(CFStandInLiveObjectCount(), 5) << "only the last request's kept objects";
+}
+
+struct ActivationCase {
+  const char* what;
+  int status;              // 0: the service's own answer
+  const char* body;        // null: the service's own body
+  int result;
+  const char* token;
+  const char* lastLine;
+};
+
+TEST_F(ClientAgainstService, ActivationExchangesTheKeyForTheTokenInTheAnswer) {
+  const std::string longAnswer = std::string(8300, ' ') + R"({"token":"late"})";
+  const ActivationCase cases[] = {
+      {"known key", 0, nullptr, 1, kToken, "Tralix - Successfully extracted token"},
+      {"nested member", 0, R"({"data":{"user":7,"token":"nested-1"}})", 1, "nested-1",
+       "Tralix - Successfully extracted token"},
+      {"refused with a token in the body", 401, R"({"token":"nope"})", 0, "", "Tralix - API activation failed"},
+      {"empty body", 0, "", 0, "", "Tralix - ERROR: Empty response body"},
+      {"empty token", 0, R"({"token":""})", 0, "", "Tralix - ERROR: Empty token in response"},
+      {"token past 8 KiB", 0, longAnswer.c_str(), 0, "", "Tralix - ERROR: No 'token' field found in response"},
+  };
+  for (const ActivationCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    service_->ClearFaults();
+    service_->SetActivationBody(c.body ? std::optional<std::string>(c.body) : std::nullopt);
+    if (c.status) {
+      tralix::dev::Fault fault;
+      fault.path = kActivatePath;
+      fault.status = c.status;
+      fault.body = c.body ? std::string(c.body) : std::string();
+      service_->AddFault(fault);
+    }
+    char token[256] = "stale";
+    EXPECT_EQ(ActivateApiKey(kKey, token, sizeof(token)), c.result);
+    EXPECT_STREQ(token, c.token);
+    EXPECT_EQ(LastLine(), c.lastLine);
+  }
+  const auto lines = xphost::LogLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Tralix - WARNING: Response truncated"), 1)
+      << "only the answer longer than 8 KiB is cut";
+}
+
+TEST_F(ClientAgainstService, TricklingAnswerCannotHoldTheSimulatorPastThirtySeconds) {
+  tralix::dev::Fault trickle;
+  trickle.path = kActivatePath;
+  trickle.body = std::string(200, ' ') + R"({"token":"slow"})";
+  trickle.trickleChunkBytes = 1;
+  trickle.trickleInterval = std::chrono::milliseconds(1000);
+  service_->AddFault(trickle);
+  char token[256] = "stale";
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(ActivateApiKey(kKey, token, sizeof(token)), 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  EXPECT_STREQ(token, "");
+  EXPECT_GE(seconds, 29.0);
+  EXPECT_LE(seconds, 33.0);
+  const std::string last = LastLine();
+  EXPECT_TRUE(last == "Tralix - ERROR: Activation took too long, giving up" ||
+              last.rfind("Tralix - Stream error: domain ", 0) == 0)
+      << last;
+}
+
+class StartUpActivation : public ClientAgainstService {
+ protected:
+  void SetUp() override {
+    ClientAgainstService::SetUp();
+    if (IsSkipped()) return;
+    folder_ = e2e::FreshScratchDir();
+    xphost::SetPluginPath(folder_ + "/Tralix.xpl");
+    config_ = folder_ + "/Tralix.cfg";
+    gApiKey[0] = '\0';
+    gDataKeyToken[0] = '\0';
+  }
+  int Init() {
+    return InitConfig(gConfigPath, sizeof(gConfigPath), gApiKey, sizeof(gApiKey), gDataKeyToken,
+                      sizeof(gDataKeyToken));
+  }
+  std::string folder_;
+  std::string config_;
+};
+
+TEST_F(StartUpActivation, KeyWithoutTokenIsActivatedAndTheTokenSaved) {
+  const std::string before = "# mine\nAPI_KEY=tlx_client_key\nDATA_KEY_TOKEN=\n";
+  std::ofstream(config_) << before;
+  ASSERT_EQ(Init(), 1);
+  EXPECT_STREQ(gDataKeyToken, kToken);
+  EXPECT_EQ(e2e::ReadFile(config_), "# mine\nAPI_KEY=tlx_client_key\nDATA_KEY_TOKEN=tok_client_1\n");
+  EXPECT_EQ(LastLine(), "Tralix - Successfully activated and saved DATA_KEY_TOKEN");
+}
+
+TEST_F(StartUpActivation, RefusedKeyLeavesTheFileAndTheTokenEmpty) {
+  const std::string before = "API_KEY=unknown_key\nDATA_KEY_TOKEN=\n";
+  std::ofstream(config_) << before;
+  ASSERT_EQ(Init(), 1);
+  EXPECT_STREQ(gDataKeyToken, "");
+  EXPECT_EQ(e2e::ReadFile(config_), before);
+  EXPECT_EQ(LastLine(), "Tralix - ERROR: Failed to activate API key");
+}
+
+}  // namespace
