@@ -22,7 +22,7 @@ static_assert(kShortRecordSize == 72, "the short window record is 72 bytes on LP
 static_assert(sizeof(XPLMCreateWindow_t) == 88, "the host sees the full window record");
 
 struct Window {
-  detail::WindowSpec spec;
+  detail::WindowSpec shape;
   std::vector<DrawnString> drawn;  // from the last draw pass that reached it
 };
 
@@ -48,17 +48,17 @@ Window* FindWindow(XPLMWindowID id) {
   return found == State().windows.end() ? nullptr : &found->second;
 }
 
-bool Contains(const detail::WindowSpec& spec, int x, int y) {
-  return x >= spec.left && x <= spec.right && y >= spec.bottom && y <= spec.top;
+bool Contains(const detail::WindowSpec& shape, int x, int y) {
+  return x >= shape.left && x <= shape.right && y >= shape.bottom && y <= shape.top;
 }
 
 void DrawWindow(uintptr_t id) {
   Window* window = FindWindow(detail::AsHandle(id));
   if (!window) return;
   window->drawn.clear();
-  if (!window->spec.visible || !window->spec.draw) return;
-  XPLMDrawWindow_f draw = window->spec.draw;
-  void* refcon = window->spec.refcon;
+  if (!window->shape.visible || !window->shape.draw) return;
+  XPLMDrawWindow_f draw = window->shape.draw;
+  void* refcon = window->shape.refcon;
   State().beingDrawn = id;
   State().hasGraphicsState = false;
   draw(detail::AsHandle(id), refcon);
@@ -70,16 +70,16 @@ std::vector<uintptr_t> WindowsUnder(int x, int y) {
   std::vector<uintptr_t> hits;
   for (auto it = State().zOrder.rbegin(); it != State().zOrder.rend(); ++it) {
     const Window& window = State().windows[*it];
-    if (window.spec.visible && Contains(window.spec, x, y)) hits.push_back(*it);
+    if (window.shape.visible && Contains(window.shape, x, y)) hits.push_back(*it);
   }
   return hits;
 }
 
 int SendMouse(uintptr_t id, int x, int y, XPLMMouseStatus status) {
   Window* window = FindWindow(detail::AsHandle(id));
-  if (!window || !window->spec.click) return 0;
-  XPLMHandleMouseClick_f click = window->spec.click;
-  void* refcon = window->spec.refcon;
+  if (!window || !window->shape.click) return 0;
+  XPLMHandleMouseClick_f click = window->shape.click;
+  void* refcon = window->shape.refcon;
   State().mouseX = x;
   State().mouseY = y;
   return click(detail::AsHandle(id), x, y, status, refcon);
@@ -98,10 +98,10 @@ void* MouseGesture(int fromX, int fromY, int toX, int toY, bool withDrag) {
 }
 
 WindowInfo InfoOf(uintptr_t id, const Window& window) {
-  const detail::WindowSpec& spec = window.spec;
-  return {detail::AsHandle(id), spec.left,      spec.top,        spec.right,
-          spec.bottom,          spec.visible,   spec.widgetRoot, spec.structSize,
-          spec.decoration,      spec.layer,     State().keyboardFocus == id};
+  const detail::WindowSpec& shape = window.shape;
+  return {detail::AsHandle(id), shape.left,      shape.top,        shape.right,
+          shape.bottom,          shape.visible,   shape.widgetRoot, shape.structSize,
+          shape.decoration,      shape.layer,     State().keyboardFocus == id};
 }
 
 }  // namespace
@@ -112,9 +112,9 @@ void ResetDisplay() { State() = DisplayState{}; }
 
 uintptr_t WindowBeingDrawn() { return State().beingDrawn; }
 
-XPLMWindowID CreateWindowFromSpec(const WindowSpec& spec) {
+XPLMWindowID CreateWindowFromSpec(const WindowSpec& shape) {
   uintptr_t id = NextHandle();
-  State().windows[id].spec = spec;
+  State().windows[id].shape = shape;
   State().zOrder.push_back(id);
   return AsHandle(id);
 }
@@ -127,13 +127,13 @@ void DrawAllWindows() {
 int DropWindowsOfModule(const void* moduleBase) {
   std::vector<uintptr_t> doomed;
   for (const auto& entry : State().windows) {
-    const WindowSpec& spec = entry.second.spec;
-    const void* callbacks[] = {reinterpret_cast<const void*>(spec.draw),
-                               reinterpret_cast<const void*>(spec.click),
-                               reinterpret_cast<const void*>(spec.key),
-                               reinterpret_cast<const void*>(spec.cursor),
-                               reinterpret_cast<const void*>(spec.wheel),
-                               reinterpret_cast<const void*>(spec.rightClick)};
+    const WindowSpec& shape = entry.second.shape;
+    const void* callbacks[] = {reinterpret_cast<const void*>(shape.draw),
+                               reinterpret_cast<const void*>(shape.click),
+                               reinterpret_cast<const void*>(shape.key),
+                               reinterpret_cast<const void*>(shape.cursor),
+                               reinterpret_cast<const void*>(shape.wheel),
+                               reinterpret_cast<const void*>(shape.rightClick)};
     if (std::any_of(std::begin(callbacks), std::end(callbacks),
                     [&](const void* code) { return IsCodeInModule(code, moduleBase); }))
       doomed.push_back(entry.first);
@@ -183,9 +183,9 @@ void* DragMouse(int fromX, int fromY, int toX, int toY) {
 
 bool PressKey(char key, int flags, char virtualKey) {
   Window* window = FindWindow(detail::AsHandle(State().keyboardFocus));
-  if (!window || !window->spec.key) return false;
-  XPLMHandleKey_f handler = window->spec.key;
-  handler(detail::AsHandle(State().keyboardFocus), key, flags, virtualKey, window->spec.refcon, 0);
+  if (!window || !window->shape.key) return false;
+  XPLMHandleKey_f handler = window->shape.key;
+  handler(detail::AsHandle(State().keyboardFocus), key, flags, virtualKey, window->shape.refcon, 0);
   return true;
 }
 
@@ -203,42 +203,42 @@ XPLM_API XPLMWindowID XPLMCreateWindowEx(XPLMCreateWindow_t* inParams) {
   XPLMCreateWindow_t params{};
   std::memcpy(&params, inParams,
               std::min(sizeof(params), static_cast<size_t>(inParams->structSize)));
-  xphost::detail::WindowSpec spec;
-  spec.left = params.left;
-  spec.top = params.top;
-  spec.right = params.right;
-  spec.bottom = params.bottom;
-  spec.visible = params.visible != 0;
-  spec.draw = params.drawWindowFunc;
-  spec.click = params.handleMouseClickFunc;
-  spec.key = params.handleKeyFunc;
-  spec.cursor = params.handleCursorFunc;
-  spec.wheel = params.handleMouseWheelFunc;
-  spec.refcon = params.refcon;
-  spec.structSize = inParams->structSize;
+  xphost::detail::WindowSpec shape;
+  shape.left = params.left;
+  shape.top = params.top;
+  shape.right = params.right;
+  shape.bottom = params.bottom;
+  shape.visible = params.visible != 0;
+  shape.draw = params.drawWindowFunc;
+  shape.click = params.handleMouseClickFunc;
+  shape.key = params.handleKeyFunc;
+  shape.cursor = params.handleCursorFunc;
+  shape.wheel = params.handleMouseWheelFunc;
+  shape.refcon = params.refcon;
+  shape.structSize = inParams->structSize;
   if (inParams->structSize >= static_cast<int>(sizeof(XPLMCreateWindow_t))) {
-    spec.decoration = params.decorateAsFloatingWindow;
-    spec.layer = params.layer;
-    spec.rightClick = params.handleRightClickFunc;
+    shape.decoration = params.decorateAsFloatingWindow;
+    shape.layer = params.layer;
+    shape.rightClick = params.handleRightClickFunc;
   }
-  return xphost::detail::CreateWindowFromSpec(spec);
+  return xphost::detail::CreateWindowFromSpec(shape);
 }
 
 XPLM_API XPLMWindowID XPLMCreateWindow(int inLeft, int inTop, int inRight, int inBottom,
                                        int inIsVisible, XPLMDrawWindow_f inDrawCallback,
                                        XPLMHandleKey_f inKeyCallback,
                                        XPLMHandleMouseClick_f inMouseCallback, void* inRefcon) {
-  xphost::detail::WindowSpec spec;
-  spec.left = inLeft;
-  spec.top = inTop;
-  spec.right = inRight;
-  spec.bottom = inBottom;
-  spec.visible = inIsVisible != 0;
-  spec.draw = inDrawCallback;
-  spec.key = inKeyCallback;
-  spec.click = inMouseCallback;
-  spec.refcon = inRefcon;
-  return xphost::detail::CreateWindowFromSpec(spec);
+  xphost::detail::WindowSpec shape;
+  shape.left = inLeft;
+  shape.top = inTop;
+  shape.right = inRight;
+  shape.bottom = inBottom;
+  shape.visible = inIsVisible != 0;
+  shape.draw = inDrawCallback;
+  shape.key = inKeyCallback;
+  shape.click = inMouseCallback;
+  shape.refcon = inRefcon;
+  return xphost::detail::CreateWindowFromSpec(shape);
 }
 
 XPLM_API void XPLMDestroyWindow(XPLMWindowID inWindowID) {
@@ -271,38 +271,38 @@ XPLM_API void XPLMGetWindowGeometry(XPLMWindowID inWindowID, int* outLeft, int* 
                                     int* outRight, int* outBottom) {
   xphost::Window* window = FindWindow(inWindowID);
   if (!window) return;
-  if (outLeft) *outLeft = window->spec.left;
-  if (outTop) *outTop = window->spec.top;
-  if (outRight) *outRight = window->spec.right;
-  if (outBottom) *outBottom = window->spec.bottom;
+  if (outLeft) *outLeft = window->shape.left;
+  if (outTop) *outTop = window->shape.top;
+  if (outRight) *outRight = window->shape.right;
+  if (outBottom) *outBottom = window->shape.bottom;
 }
 
 XPLM_API void XPLMSetWindowGeometry(XPLMWindowID inWindowID, int inLeft, int inTop, int inRight,
                                     int inBottom) {
   xphost::Window* window = FindWindow(inWindowID);
   if (!window) return;
-  window->spec.left = inLeft;
-  window->spec.top = inTop;
-  window->spec.right = inRight;
-  window->spec.bottom = inBottom;
+  window->shape.left = inLeft;
+  window->shape.top = inTop;
+  window->shape.right = inRight;
+  window->shape.bottom = inBottom;
 }
 
 XPLM_API int XPLMGetWindowIsVisible(XPLMWindowID inWindowID) {
   xphost::Window* window = FindWindow(inWindowID);
-  return window && window->spec.visible;
+  return window && window->shape.visible;
 }
 
 XPLM_API void XPLMSetWindowIsVisible(XPLMWindowID inWindowID, int inIsVisible) {
-  if (xphost::Window* window = FindWindow(inWindowID)) window->spec.visible = inIsVisible != 0;
+  if (xphost::Window* window = FindWindow(inWindowID)) window->shape.visible = inIsVisible != 0;
 }
 
 XPLM_API void* XPLMGetWindowRefCon(XPLMWindowID inWindowID) {
   xphost::Window* window = FindWindow(inWindowID);
-  return window ? window->spec.refcon : nullptr;
+  return window ? window->shape.refcon : nullptr;
 }
 
 XPLM_API void XPLMSetWindowRefCon(XPLMWindowID inWindowID, void* inRefcon) {
-  if (xphost::Window* window = FindWindow(inWindowID)) window->spec.refcon = inRefcon;
+  if (xphost::Window* window = FindWindow(inWindowID)) window->shape.refcon = inRefcon;
 }
 
 XPLM_API void XPLMSetWindowTitle(XPLMWindowID, const char*) {}
@@ -314,8 +314,8 @@ XPLM_API void XPLMTakeKeyboardFocus(XPLMWindowID inWindow) {
   if (previous == id) return;
   State().keyboardFocus = id;
   xphost::Window* old = FindWindow(xphost::detail::AsHandle(previous));
-  if (old && old->spec.key)
-    old->spec.key(xphost::detail::AsHandle(previous), 0, 0, 0, old->spec.refcon, 1);
+  if (old && old->shape.key)
+    old->shape.key(xphost::detail::AsHandle(previous), 0, 0, 0, old->shape.refcon, 1);
 }
 
 XPLM_API int XPLMHasKeyboardFocus(XPLMWindowID inWindow) {

@@ -46,7 +46,7 @@ struct WindowSpec {
   int layer = 0;
   bool widgetRoot = false;
 };
-XPLMWindowID CreateWindowFromSpec(const WindowSpec& spec);
+XPLMWindowID CreateWindowFromSpec(const WindowSpec& shape);
 void DrawAllWindows();
 // The window whose draw callback is running, or 0 outside drawing.
 uintptr_t WindowBeingDrawn();

@@ -232,20 +232,20 @@ int RootWindowWheel(XPLMWindowID, int x, int y, int wheel, int clicks, void* ref
 }
 
 XPLMWindowID CreateRootWindow(uintptr_t id, const Widget& widget) {
-  detail::WindowSpec spec;
-  spec.left = widget.left;
-  spec.top = widget.top;
-  spec.right = widget.right;
-  spec.bottom = widget.bottom;
-  spec.visible = widget.visible;
-  spec.draw = RootWindowDraw;
-  spec.click = RootWindowClick;
-  spec.key = RootWindowKey;
-  spec.cursor = RootWindowCursor;
-  spec.wheel = RootWindowWheel;
-  spec.refcon = detail::AsHandle(id);
-  spec.widgetRoot = true;
-  return detail::CreateWindowFromSpec(spec);
+  detail::WindowSpec shape;
+  shape.left = widget.left;
+  shape.top = widget.top;
+  shape.right = widget.right;
+  shape.bottom = widget.bottom;
+  shape.visible = widget.visible;
+  shape.draw = RootWindowDraw;
+  shape.click = RootWindowClick;
+  shape.key = RootWindowKey;
+  shape.cursor = RootWindowCursor;
+  shape.wheel = RootWindowWheel;
+  shape.refcon = detail::AsHandle(id);
+  shape.widgetRoot = true;
+  return detail::CreateWindowFromSpec(shape);
 }
 
 XPWidgetID CreateWidget(int left, int top, int right, int bottom, int visible, const char* descriptor,
