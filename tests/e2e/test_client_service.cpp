@@ -82,6 +82,7 @@ TEST_F(ClientAgainstService, EveryStatusIsJudgedAndCountedAsTheTableSays) {
       {200, "Tralix - Successfully sent aircraft data to server", true},
       {201, "Tralix - Successfully sent aircraft data to server", true},
       {204, "Tralix - Successfully sent aircraft data to server", true},
+      {302, "Tralix - ERROR: Request failed with HTTP status code 302", false},
       {401, "Tralix - ERROR: Authentication failed. Check API key and token", false},
       {402, "Tralix - ERROR: Request failed with HTTP status code 402", false},
       {403, "Tralix - ERROR: Authentication failed. Check API key and token", false},

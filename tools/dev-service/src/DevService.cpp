@@ -313,6 +313,9 @@ void DevService::Impl::Respond(httplib::Response &response, const Answer &answer
   if (fault != nullptr && fault->redirect) {
     response.set_header("Location", fault->location);
   }
+  // These statuses carry no body; one sent anyway would be read as the start of
+  // the next answer on the kept-alive connection.
+  if (answer.status == 204 || answer.status == 304) return;
   if (fault == nullptr || fault->trickleChunkBytes == 0) {
     response.set_content(answer.body, "application/json");
     return;
