@@ -45,14 +45,16 @@ CFStreamStatus StatusLocked(const StreamState &state) {
   return state.reading ? kCFStreamStatusReading : kCFStreamStatusOpen;
 }
 
-// StreamMutex held. Copies out up to `capacity` unread bytes.
+// StreamMutex held. Copies out up to `capacity` unread bytes; the consumed
+// front of the buffer is dropped once it is large.
 CFIndex TakeBytes(StreamState &state, UInt8 *buffer, CFIndex capacity) {
+  constexpr size_t kCompactAfter = 64 * 1024;
   size_t count = std::min(state.Unread(), static_cast<size_t>(capacity));
   std::memcpy(buffer, state.body.data() + state.bodyOffset, count);
   state.bodyOffset += count;
   ++state.bytesGeneration;
-  if (state.bodyOffset == state.body.size()) {
-    state.body.clear();
+  if (state.bodyOffset == state.body.size() || (state.bodyOffset > kCompactAfter && state.bodyOffset > state.Unread())) {
+    state.body.erase(0, state.bodyOffset);
     state.bodyOffset = 0;
   }
   return static_cast<CFIndex>(count);
@@ -208,7 +210,7 @@ void CFReadStreamUnscheduleFromRunLoop(CFReadStreamRef stream, CFRunLoopRef runL
 
 Boolean CFReadStreamOpen(CFReadStreamRef stream) {
   std::shared_ptr<StreamState> state = SharedStateOf(stream, "CFReadStreamOpen");
-  if (InjectedFailure("CFReadStreamOpen")) return false;
+  if (InjectedFailure("CFReadStreamOpen") || LibraryUnloading()) return false;
   {
     std::lock_guard<std::mutex> lock(StreamMutex());
     if (state->opened || state->closed) return false;
@@ -234,6 +236,7 @@ void CFReadStreamClose(CFReadStreamRef stream) {
 CFIndex CFReadStreamRead(CFReadStreamRef stream, UInt8 *buffer, CFIndex bufferLength) {
   std::shared_ptr<StreamState> state = SharedStateOf(stream, "CFReadStreamRead");
   if (buffer == nullptr || bufferLength < 0) return -1;
+  if (bufferLength == 0) return 0;
   std::unique_lock<std::mutex> lock(StreamMutex());
   for (;;) {
     if (!state->opened || state->closed || state->outcome == Outcome::Failed) return -1;

@@ -188,6 +188,7 @@ class Worker {
   int MillisecondsToNextDeadline();
   void Discard(StreamState *key);
   void DiscardAll();
+  static void CancelNotStarted(const std::vector<Command> &commands);
 
   std::mutex lifecycleMutex_;  // starting and stopping
   std::thread thread_;
@@ -278,7 +279,10 @@ void Worker::Run() {
       commands.swap(queue_);
       stopping = stopRequested_;
     }
-    if (stopping) break;
+    if (stopping) {
+      CancelNotStarted(commands);
+      break;
+    }
     for (const Command &command : commands) Handle(command);
 
     int running = 0;
@@ -338,6 +342,13 @@ void Worker::Begin(const std::shared_ptr<StreamState> &state) {
   }
   const RequestSpec &request = state->request;
   CURL *easy = curl_easy_init();
+  if (easy == nullptr) {
+    std::lock_guard<std::mutex> lock(StreamMutex());
+    state->outcome = Outcome::Failed;
+    state->error = StreamErrorFor(CURLE_OUT_OF_MEMORY, 0, 0, false);
+    AnnounceChange(*state);
+    return;
+  }
   exchange->easy = easy;
   exchange->headerList = HeaderListFor(request);
   bool https = StartsWith(request.url, "https:") || StartsWith(request.url, "HTTPS:");
@@ -460,6 +471,18 @@ void Worker::DiscardAll() {
   for (auto &entry : exchanges_) curl_easy_setopt(entry.second->easy, CURLOPT_QUICK_EXIT, 0L);
   while (!exchanges_.empty()) Discard(exchanges_.begin()->first);
   activeTransfers = 0;
+}
+
+// Streams opened just before the worker stopped end like those in flight.
+void Worker::CancelNotStarted(const std::vector<Command> &commands) {
+  std::lock_guard<std::mutex> lock(StreamMutex());
+  for (const Command &command : commands) {
+    StreamState &state = *command.state;
+    if (command.kind != CommandKind::Start || state.outcome != Outcome::Running) continue;
+    state.outcome = Outcome::Failed;
+    state.error = {kDomainPOSIX, kDarwinECANCELED};
+    AnnounceChange(state);
+  }
 }
 
 }  // namespace
