@@ -407,6 +407,11 @@ void DevService::Start() {
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     server.listen_after_bind();
   });
+  // Stop() only reaches a server that is already running.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!server.is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void DevService::Stop() {
