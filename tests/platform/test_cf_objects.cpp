@@ -357,7 +357,7 @@ TEST_F(CFObjects, RunLoopStopEndsAWaitingRun) {
 
 using CFObjectsDeathTest = CFObjects;
 
-TEST_F(CFObjectsDeathTest, ReleasingNullOrAFreedObjectAborts) {
+TEST_F(CFObjectsDeathTest, ReleasingNullOrPassingTheWrongTypeAborts) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(CFRelease(nullptr), "CFRelease called with NULL");
   EXPECT_DEATH(CFHTTPMessageGetResponseStatusCode(reinterpret_cast<CFHTTPMessageRef>(
