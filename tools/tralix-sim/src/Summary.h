@@ -1,0 +1,49 @@
+// The report printed at the end of a run and the landing charts.
+#pragma once
+
+#include "FlightRecord.h"
+
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tralix_sim {
+
+// What the embedded service received, by kind of request.
+struct ServiceTally {
+  bool embedded = false;
+  std::string description;
+  int activations = 0;
+  int activationsOk = 0;
+  int broadcasts = 0;
+  int broadcastsOk = 0;
+  int events = 0;
+  int eventsOk = 0;
+  std::map<std::string, int> otherVerdicts;  // verdict -> count, for answers other than "ok"
+};
+
+struct RunFacts {
+  std::string profile;
+  double simSeconds = 0.0;
+  double wallSeconds = 0.0;
+  long frames = 0;
+  std::string pluginPath;
+  std::string logPath;
+  std::vector<std::string> actionReports;  // "12.0 s  menu Tralix/Configuration: ok"
+  int actionsFailed = 0;
+  int requestsLeftInFlight = 0;
+};
+
+void PrintSummary(std::ostream& out, const RunFacts& facts, const ServiceTally& service, const FlightRecord& record,
+                  const std::vector<std::string>& chartFiles);
+
+// The ten points of one landing event as four small line charts (height,
+// vertical speed, load factor, bank), oldest to newest left to right.
+std::string LandingChartSvg(const LandingEvent& event, int number);
+
+// The points the summary shows: what the service received when it did, else
+// what the plug-in logged.
+const std::vector<LandingPoint>& ShownPoints(const LandingEvent& event);
+
+}  // namespace tralix_sim
