@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -234,6 +235,8 @@ int RunInsideSandbox(const std::vector<std::string>& arguments, const std::strin
     _exit(127);
   }
   close(ends[1]);
+  // Ctrl+C ends the inner run's flight; this side keeps relaying until it has reported.
+  std::signal(SIGINT, SIG_IGN);
   const int status = ServeRelayUntilExit(ends[0], child, host, port);
   close(ends[0]);
   return status;

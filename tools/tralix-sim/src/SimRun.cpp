@@ -13,6 +13,8 @@
 #include "XPHostControl.h"
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -38,6 +40,15 @@ constexpr double kDrainWallSeconds = 11.0;
 // the run starts counting afresh instead of rushing frames to catch up.
 constexpr double kMaxLagSeconds = 0.1;
 constexpr size_t kRecentLines = 6;
+
+// Set by Ctrl+C: the flight stops at the next frame and the summary follows.
+std::atomic<bool> gInterrupted{false};
+
+// A second Ctrl+C ends the process at once.
+void NoteInterrupt(int) {
+  gInterrupted = true;
+  std::signal(SIGINT, SIG_DFL);
+}
 
 struct RunError {
   std::string message;
@@ -285,7 +296,7 @@ void FlightRun::WaitForNetwork(double simTime) {
 void FlightRun::Fly(flight_profile::Player* player, double endTime) {
   wallStart_ = Clock::now();
   simAtWallStart_ = player->ProfileTime();
-  while (player->ProfileTime() < endTime - 1e-9) {
+  while (player->ProfileTime() < endTime - 1e-9 && !gInterrupted) {
     RunDueEvents(player->ProfileTime());
     WaitForNetwork(player->ProfileTime());
     player->Step(std::min(options_.frameSeconds, endTime - player->ProfileTime()));
@@ -294,7 +305,8 @@ void FlightRun::Fly(flight_profile::Player* player, double endTime) {
     ObserveStatusWindow(player->ProfileTime());
     Pace(player->ProfileTime());
   }
-  RunDueEvents(player->ProfileTime());
+  facts_.interrupted = gInterrupted;
+  if (!gInterrupted) RunDueEvents(player->ProfileTime());
   for (; nextAction_ < actions_.size(); ++nextAction_) {
     facts_.actionReports.push_back(actions_[nextAction_].text + ": not reached, the flight ended first");
     ++facts_.actionsFailed;
@@ -363,8 +375,9 @@ std::vector<std::string> FlightRun::WriteCharts() {
       continue;
     }
     const std::string file = (fs::path(options_.outDir) / ("landing-" + std::to_string(number) + ".svg")).string();
-    std::ofstream(file, std::ios::trunc) << LandingChartSvg(event, number);
-    files.push_back(file);
+    std::ofstream chart(file, std::ios::trunc);
+    chart << LandingChartSvg(event, number);
+    files.push_back(chart ? file : "(could not write " + file + ")");
   }
   return files;
 }
@@ -425,6 +438,7 @@ int FlightRun::Run() {
 }  // namespace
 
 int RunSimulation(const SimOptions& options) {
+  std::signal(SIGINT, NoteInterrupt);
   try {
     FlightRun run(options);
     return run.Run();

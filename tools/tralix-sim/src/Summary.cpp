@@ -24,7 +24,7 @@ void PrintFlight(std::ostream& out, const RunFacts& facts) {
   const double ratio = facts.wallSeconds > 0.0 ? facts.simSeconds / facts.wallSeconds : 0.0;
   Label(out, "Flight") << facts.profile << ": " << Fixed(facts.simSeconds, 1) << " s of sim time in "
                        << Fixed(facts.wallSeconds, 1) << " s of wall time (" << Fixed(ratio, 0) << "x), "
-                       << facts.frames << " frames\n";
+                       << facts.frames << " frames" << (facts.interrupted ? "; interrupted" : "") << "\n";
   Label(out, "Plug-in") << facts.pluginPath << "\n";
   Label(out, "Log") << facts.logPath << "\n";
 }

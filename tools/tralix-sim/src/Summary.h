@@ -30,9 +30,10 @@ struct RunFacts {
   long frames = 0;
   std::string pluginPath;
   std::string logPath;
-  std::vector<std::string> actionReports;  // "12.0 s  menu Tralix/Configuration: ok"
+  std::vector<std::string> actionReports;  // "12 menu Tralix/Configuration: ok"
   int actionsFailed = 0;
   int requestsLeftInFlight = 0;
+  bool interrupted = false;  // Ctrl+C ended the flight early
 };
 
 void PrintSummary(std::ostream& out, const RunFacts& facts, const ServiceTally& service, const FlightRecord& record,
