@@ -175,7 +175,8 @@ std::string FindSandboxScript() {
   std::vector<std::string> candidates;
   const std::string self = SelfExecutable();
   // <build>/tools/tralix-sim/tralix-sim, the build folder inside the source tree.
-  if (!self.empty()) candidates.push_back((fs::path(self).parent_path() / "../../../tools/sandbox/tralix-sandbox").string());
+  if (!self.empty())
+    candidates.push_back((fs::path(self).parent_path() / "../../../tools/sandbox/tralix-sandbox").string());
 #ifdef TRALIX_SOURCE_DIR
   candidates.push_back(std::string(TRALIX_SOURCE_DIR) + "/tools/sandbox/tralix-sandbox");
 #endif

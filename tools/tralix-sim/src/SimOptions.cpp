@@ -84,7 +84,11 @@ const std::vector<OptionSpec>& OptionTable() {
          o->token = v;
          return CheckConfigValue("--token", v, e);
        }},
-      {"--no-config", false, [](SimOptions* o, const std::string&, std::string*) { o->writeConfig = false; return true; }},
+      {"--no-config", false,
+       [](SimOptions* o, const std::string&, std::string*) {
+         o->writeConfig = false;
+         return true;
+       }},
       {"--speed", true,
        [](SimOptions* o, const std::string& v, std::string* e) { return ParsePositive("--speed", v, &o->speed, e); }},
       {"--realtime", false, [](SimOptions* o, const std::string&, std::string*) { o->speed = 1.0; return true; }},

@@ -337,12 +337,30 @@ std::vector<LandingPoint> PointsOf(const nlohmann::json& points) {
   return parsed;
 }
 
+// What the service received of a landing event: the JSON strings of the
+// touchdown values and the points.
+void TakeReceivedEvent(const tralix::dev::RecordedRequest& request, LandingEvent* landing) {
+  const nlohmann::json none;
+  const nlohmann::json& data = request.json.is_object() && request.json.contains("data") ? request.json["data"] : none;
+  auto text = [&data](const char* name) {
+    return data.is_object() && data.contains(name) && data[name].is_string() ? data[name].get<std::string>() : "?";
+  };
+  landing->received = true;
+  landing->status = request.status;
+  landing->verticalSpeedText = text("verticalSpeed");
+  landing->altitudeText = text("altitude");
+  landing->receivedPoints = PointsOf(data.is_object() && data.contains("points") ? data["points"] : none);
+}
+
 void FlightRun::TallyService() {
   if (!service_) return;
   auto landing = record_.Landings().begin();
   for (const tralix::dev::RecordedRequest& request : service_->Requests()) {
     const bool ok = request.verdict == "ok";
-    if (!ok) ++tally_.otherVerdicts[request.verdict + (request.status ? " (HTTP " + std::to_string(request.status) + ")" : "")];
+    if (!ok) {
+      const std::string status = request.status ? " (HTTP " + std::to_string(request.status) + ")" : "";
+      ++tally_.otherVerdicts[request.verdict + status];
+    }
     if (StartsWith(request.path, kActivatePrefix)) {
       ++tally_.activations;
       tally_.activationsOk += ok;
@@ -352,15 +370,9 @@ void FlightRun::TallyService() {
     } else if (request.path == kEventPath) {
       ++tally_.events;
       tally_.eventsOk += ok;
+      // Events arrive in the order the plug-in handed them over.
       while (landing != record_.Landings().end() && !landing->handedOver) ++landing;
-      if (landing == record_.Landings().end()) continue;
-      const nlohmann::json& data = request.json.is_object() ? request.json.value("data", nlohmann::json()) : nlohmann::json();
-      landing->received = true;
-      landing->status = request.status;
-      landing->verticalSpeedText = data.is_object() ? data.value("verticalSpeed", std::string("?")) : "?";
-      landing->altitudeText = data.is_object() ? data.value("altitude", std::string("?")) : "?";
-      landing->receivedPoints = PointsOf(data.is_object() ? data.value("points", nlohmann::json()) : nlohmann::json());
-      ++landing;
+      if (landing != record_.Landings().end()) TakeReceivedEvent(request, &*landing++);
     }
   }
 }
