@@ -11,6 +11,7 @@
 #include "../testing/CFStandInTesting.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 #include <pthread.h>
 
 #include <algorithm>
@@ -261,6 +262,9 @@ bool Worker::WaitForIdle(double timeoutSeconds) {
 }
 
 void Worker::Run() {
+  // Otherwise OpenSSL registers its own clean-up for process exit, which runs
+  // ahead of ours and frees its locks under a worker still setting up TLS.
+  OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
   curl_global_init(CURL_GLOBAL_DEFAULT);
   CURLM *multi = curl_multi_init();
   curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, kMaxIdleConnections);
