@@ -186,4 +186,27 @@ TEST_F(ServiceFlight, SilentServiceTimesOutBacksOffAndNeverStallsAFrame) {
   EXPECT_LT(driver.LongestFrameMilliseconds(), 50.0) << "the flight loop never waits on the network";
 }
 
+TEST_F(ServiceFlight, UnloadingWithABroadcastInFlightLeavesNoCallbackBehind) {
+  auto player = LoadParkedAircraft();
+  Load("API_KEY=tlx_demo_key_1\nDATA_KEY_TOKEN=tok_demo_1\n");
+  tralix::dev::Fault silent;
+  silent.path = kBroadcastPath;
+  silent.count = -1;
+  silent.delay = std::chrono::milliseconds(60000);
+  silent.closeWithoutAnswer = true;
+  service_->AddFault(silent);
+  e2e::LogFollower log;
+  while (log.BroadcastStarts().empty()) {
+    xphost::RunFrame(0.05);
+    log.Poll();
+  }
+  ASSERT_TRUE(service_->WaitForRequests(1, std::chrono::seconds(5)));
+  xphost::UnloadPlugin();
+  log.Poll();
+  EXPECT_EQ(log.Lines().back(), "Tralix - Plugin stopped") << "the stream is dropped without a line";
+  const xphost::UnloadLeftovers leftovers = xphost::LastUnloadLeftovers();
+  EXPECT_EQ(leftovers.flightLoops, 0);
+  xphost::RunFor(2.0, 0.05);
+}
+
 }  // namespace
