@@ -1,0 +1,55 @@
+// Token extraction on arbitrary activation answers: a token is taken only when
+// it is the quoted value right after the first "token": member, fits the
+// buffer and holds no control byte; otherwise the output is empty.
+#include "NetworkManager.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+void Check(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "broken: %s\n", what);
+  std::abort();
+}
+
+// The token the rules give for this answer, or "" with false.
+bool ExpectedToken(const std::string& answer, size_t outSize, std::string* token) {
+  const size_t member = answer.find("\"token\":");
+  if (member == std::string::npos) return false;
+  size_t at = member + 8;
+  while (at < answer.size() && std::strchr(" \t\n\r", answer[at]) && answer[at] != '\0') ++at;
+  if (at >= answer.size() || answer[at] != '"') return false;
+  const size_t close = answer.find('"', at + 1);
+  if (close == std::string::npos) return false;
+  *token = answer.substr(at + 1, close - at - 1);
+  if (token->empty() || token->size() >= outSize) return false;
+  for (unsigned char c : *token)
+    if (c < 0x20 || c == 0x7f) return false;
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const size_t outSize = 1 + data[0] % 64;
+  // The answer is a C string, as the response buffer holds it.
+  std::string answer(reinterpret_cast<const char*>(data + 1), size - 1);
+  answer = answer.substr(0, std::strlen(answer.c_str()));
+
+  std::vector<char> out(outSize + 8, '\x5a');
+  const int result = ExtractActivationToken(answer.c_str(), out.data(), outSize);
+  for (size_t i = outSize; i < out.size(); ++i) Check(out[i] == '\x5a', "wrote past the buffer");
+
+  std::string expected;
+  const bool found = ExpectedToken(answer, outSize, &expected);
+  Check(result == (found ? 1 : 0), "result follows the extraction rules");
+  Check(std::string(out.data()) == (found ? expected : std::string()), "token is exactly the quoted value");
+  return 0;
+}
