@@ -154,4 +154,25 @@ TEST_F(PluginShell, EnableDisableAndMessagesChangeNothing) {
   EXPECT_TRUE(MainLoopRegistered()) << "the loop stays registered while disabled";
 }
 
+TEST(LogLines, LineCutAtItsBufferStillEndsInANewline) {
+  struct Case {
+    size_t lineSize;
+    std::string text;
+    std::string logged;
+  };
+  const Case cases[] = {
+      {16, "Tralix - short\n", "Tralix - short\n"},
+      {16, "Tralix - exactly\n", "Tralix - exact\n"},
+      {16, "Tralix - much longer than sixteen\n", "Tralix - much \n"},
+      {600, std::string(700, 'x') + "\n", std::string(510, 'x') + "\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    xphost::Reset();
+    LogFormatted(c.lineSize, "%s", c.text.c_str());
+    LogFormatted(c.lineSize, "%s", "next\n");
+    EXPECT_EQ(xphost::LogText(), c.logged + "next\n") << "the next message starts a line of its own";
+  }
+}
+
 }  // namespace
