@@ -578,6 +578,79 @@ void SetJsonContentType(CFHTTPMessageRef request) {
   CFHTTPMessageSetHeaderFieldValue(request, CFSTR("Content-Type"), CFSTR("application/json"));
 }
 
+// What the broadcast and the landing event log when a step of their request fails.
+struct PostLines {
+  const char* urlString;
+  const char* url;
+  const char* request;
+  const char* header;
+  const char* bodyData;
+  const char* stream;
+  const char* client;
+  const char* open;
+};
+
+// The URL string, URL and POST message with its two headers, kept until the
+// same kind of request is made again. False, with its line logged and what
+// was made released, when one of them cannot be made.
+bool PrepareMessage(KeptRequest* kept, const char* url, const PostLines& lines) {
+  ReleaseMessageObjects(kept);
+  kept->urlString = CreateUtf8String(url);
+  if (!kept->urlString) {
+    XPLMDebugString(lines.urlString);
+    return false;
+  }
+  kept->url = CFURLCreateWithString(nullptr, kept->urlString, nullptr);
+  if (!kept->url) {
+    XPLMDebugString(lines.url);
+    ReleaseAndClear(&kept->urlString);
+    return false;
+  }
+  kept->request = CFHTTPMessageCreateRequest(nullptr, CFSTR("POST"), kept->url, kCFHTTPVersion1_1);
+  if (!kept->request) {
+    XPLMDebugString(lines.request);
+    ReleaseAndClear(&kept->url);
+    ReleaseAndClear(&kept->urlString);
+    return false;
+  }
+  SetJsonContentType(kept->request);
+  if (!SetTokenHeader(kept)) XPLMDebugString(lines.header);
+  return true;
+}
+
+enum class PostStart {
+  kStarted,      // the stream is open and belongs to the completion handler
+  kNotBuilt,     // body or stream could not be made; every kept object released
+  kStartFailed,  // the stream would not start; torn down, the kept objects stay
+};
+
+// Gives the message the first bodyLength bytes of gJsonBuffer and opens its
+// stream on this thread's run loop.
+PostStart StartPost(KeptRequest* kept, int bodyLength, double readTimeoutSeconds, const PostLines& lines) {
+  CFDataRef body = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(gJsonBuffer), bodyLength);
+  if (!body) {
+    XPLMDebugString(lines.bodyData);
+    ReleaseAll(kept);
+    return PostStart::kNotBuilt;
+  }
+  CFHTTPMessageSetBody(kept->request, body);
+  CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(nullptr, kept->request);
+  if (!stream) {
+    CFRelease(body);
+    XPLMDebugString(lines.stream);
+    ReleaseAll(kept);
+    return PostStart::kNotBuilt;
+  }
+  CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
+  SetReadTimeout(stream, readTimeoutSeconds);
+  const char* startFailure = StartStream(stream, lines.client, lines.open);
+  CFRelease(body);
+  if (!startFailure) return PostStart::kStarted;
+  XPLMDebugString(startFailure);
+  TearDownStream(stream);
+  return PostStart::kStartFailed;
+}
+
 }  // namespace
 
 // ---- aircraft broadcast ------------------------------------------------------
@@ -627,11 +700,16 @@ int PrintBroadcastBody(const BroadcastTexts& texts, const BroadcastNumbers& numb
   return length;
 }
 
-int FailBroadcastAfterMessage(const char* line) {
-  XPLMDebugString(line);
-  ReleaseAll(&gBroadcastRequest);
-  return 0;
-}
+const PostLines kBroadcastLines = {
+    "Tralix - ERROR: Failed to create CFString from Target URL.\n",
+    "Tralix - ERROR: Failed to create CFURLRef from Target URL string.\n",
+    "Tralix - ERROR: Failed to create HTTP request.\n",
+    "Tralix - Failed to create DataKeyToken header string\n",
+    "Tralix - ERROR: Failed to create CFData for request body\n",
+    "Tralix - ERROR: Failed to create read stream for HTTP request\n",
+    "Tralix - Failed to set client callback\n",
+    "Tralix - Failed to open network connection\n",
+};
 
 }  // namespace
 
@@ -651,28 +729,7 @@ int SendAircraftData(float latitude, float longitude, float elevation, float hea
     return 0;
   }
 
-  KeptRequest& kept = gBroadcastRequest;
-  ReleaseMessageObjects(&kept);
-  kept.urlString = CreateUtf8String(broadcastUrl);
-  if (!kept.urlString) {
-    XPLMDebugString("Tralix - ERROR: Failed to create CFString from Target URL.\n");
-    return 0;
-  }
-  kept.url = CFURLCreateWithString(nullptr, kept.urlString, nullptr);
-  if (!kept.url) {
-    XPLMDebugString("Tralix - ERROR: Failed to create CFURLRef from Target URL string.\n");
-    ReleaseAndClear(&kept.urlString);
-    return 0;
-  }
-  kept.request = CFHTTPMessageCreateRequest(nullptr, CFSTR("POST"), kept.url, kCFHTTPVersion1_1);
-  if (!kept.request) {
-    XPLMDebugString("Tralix - ERROR: Failed to create HTTP request.\n");
-    ReleaseAndClear(&kept.url);
-    ReleaseAndClear(&kept.urlString);
-    return 0;
-  }
-  SetJsonContentType(kept.request);
-  if (!SetTokenHeader(&kept)) XPLMDebugString("Tralix - Failed to create DataKeyToken header string\n");
+  if (!PrepareMessage(&gBroadcastRequest, broadcastUrl, kBroadcastLines)) return 0;
 
   if (BuildExtraDataJSON(gExtraDataBuffer, sizeof(gExtraDataBuffer)) <= 0)
     std::snprintf(gExtraDataBuffer, sizeof(gExtraDataBuffer), "{}");
@@ -695,31 +752,22 @@ int SendAircraftData(float latitude, float longitude, float elevation, float hea
   EscapeJSONString(texts.icao, icaoCode, sizeof(texts.icao));
 
   const int bodyLength = PrintBroadcastBody(texts, numbers, timestamp);
-  if (bodyLength < 0)
-    return FailBroadcastAfterMessage("Tralix - ERROR: JSON payload too large for its buffer, not sent\n");
-
-  CFDataRef body = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(gJsonBuffer), bodyLength);
-  if (!body) return FailBroadcastAfterMessage("Tralix - ERROR: Failed to create CFData for request body\n");
-  CFHTTPMessageSetBody(kept.request, body);
-  CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(nullptr, kept.request);
-  if (!stream) {
-    CFRelease(body);
-    return FailBroadcastAfterMessage("Tralix - ERROR: Failed to create read stream for HTTP request\n");
-  }
-  CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
-  SetReadTimeout(stream, kBroadcastTimeoutSeconds);
-
-  const char* startFailure =
-      StartStream(stream, "Tralix - Failed to set client callback\n", "Tralix - Failed to open network connection\n");
-  CFRelease(body);
-  if (startFailure) {
-    XPLMDebugString(startFailure);
-    TearDownStream(stream);
-    ApplyFailureRule();
+  if (bodyLength < 0) {
+    XPLMDebugString("Tralix - ERROR: JSON payload too large for its buffer, not sent\n");
+    ReleaseAll(&gBroadcastRequest);
     return 0;
   }
-  gNetworkBusy = 1;
-  return 1;
+  switch (StartPost(&gBroadcastRequest, bodyLength, kBroadcastTimeoutSeconds, kBroadcastLines)) {
+    case PostStart::kStarted:
+      gNetworkBusy = 1;
+      return 1;
+    case PostStart::kStartFailed:
+      ApplyFailureRule();
+      return 0;
+    case PostStart::kNotBuilt:
+      break;
+  }
+  return 0;
 }
 
 // ---- API key activation --------------------------------------------------------
@@ -978,11 +1026,16 @@ void BuildPointsArray(const LandingDataPoint* points, int count) {
   AppendText(pointsBuffer, sizeof(pointsBuffer), &position, "]");
 }
 
-int FailLandingAfterMessage(const char* line) {
-  XPLMDebugString(line);
-  ReleaseAll(&gLandingRequest);
-  return 0;
-}
+const PostLines kLandingLines = {
+    "Tralix - ERROR: Failed to create CFString from Landing Event URL.\n",
+    "Tralix - ERROR: Failed to create CFURLRef from Landing Event URL string.\n",
+    "Tralix - ERROR: Failed to create HTTP request for landing event.\n",
+    "Tralix - Failed to create DataKeyToken header string for landing event\n",
+    "Tralix - ERROR: Failed to create CFData for landing event request body\n",
+    "Tralix - ERROR: Failed to create read stream for landing event HTTP request\n",
+    "Tralix - Failed to set client callback for landing event\n",
+    "Tralix - Failed to open network connection for landing event\n",
+};
 
 }  // namespace
 
@@ -995,29 +1048,7 @@ int SendLandingEvent(float verticalSpeed, float altitude, const LandingDataPoint
     XPLMDebugString("Tralix - ERROR: Failed to build landing event URL. Buffer too small.\n");
     return 0;
   }
-  KeptRequest& kept = gLandingRequest;
-  ReleaseMessageObjects(&kept);
-  kept.urlString = CreateUtf8String(landingEventUrl);
-  if (!kept.urlString) {
-    XPLMDebugString("Tralix - ERROR: Failed to create CFString from Landing Event URL.\n");
-    return 0;
-  }
-  kept.url = CFURLCreateWithString(nullptr, kept.urlString, nullptr);
-  if (!kept.url) {
-    XPLMDebugString("Tralix - ERROR: Failed to create CFURLRef from Landing Event URL string.\n");
-    ReleaseAndClear(&kept.urlString);
-    return 0;
-  }
-  kept.request = CFHTTPMessageCreateRequest(nullptr, CFSTR("POST"), kept.url, kCFHTTPVersion1_1);
-  if (!kept.request) {
-    XPLMDebugString("Tralix - ERROR: Failed to create HTTP request for landing event.\n");
-    ReleaseAndClear(&kept.url);
-    ReleaseAndClear(&kept.urlString);
-    return 0;
-  }
-  SetJsonContentType(kept.request);
-  if (!SetTokenHeader(&kept))
-    XPLMDebugString("Tralix - Failed to create DataKeyToken header string for landing event\n");
+  if (!PrepareMessage(&gLandingRequest, landingEventUrl, kLandingLines)) return 0;
 
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
@@ -1036,28 +1067,13 @@ int SendLandingEvent(float verticalSpeed, float altitude, const LandingDataPoint
       "{\"event\":\"LandingRate\",\"data\":{\"verticalSpeed\":\"%s\",\"altitude\":\"%s\","
       "\"simTimeStamp\":\"%s\",\"clientTimeStamp\":\"%s\",\"points\":%s}}",
       verticalSpeedText, altitudeText, simTimeStamp, clientTimeStamp, pointsBuffer);
-  if (bodyLength < 0 || static_cast<size_t>(bodyLength) >= sizeof(gJsonBuffer) - 1)
-    return FailLandingAfterMessage("Tralix - ERROR: Landing event JSON payload too large for its buffer, not sent\n");
-
-  CFDataRef body = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(gJsonBuffer), bodyLength);
-  if (!body) return FailLandingAfterMessage("Tralix - ERROR: Failed to create CFData for landing event request body\n");
-  CFHTTPMessageSetBody(kept.request, body);
-  CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(nullptr, kept.request);
-  if (!stream) {
-    CFRelease(body);
-    return FailLandingAfterMessage("Tralix - ERROR: Failed to create read stream for landing event HTTP request\n");
-  }
-  CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
-  SetReadTimeout(stream, kLandingTimeoutSeconds);
-
-  const char* startFailure = StartStream(stream, "Tralix - Failed to set client callback for landing event\n",
-                                         "Tralix - Failed to open network connection for landing event\n");
-  CFRelease(body);
-  if (startFailure) {
-    XPLMDebugString(startFailure);
-    TearDownStream(stream);
+  if (bodyLength < 0 || static_cast<size_t>(bodyLength) >= sizeof(gJsonBuffer) - 1) {
+    XPLMDebugString("Tralix - ERROR: Landing event JSON payload too large for its buffer, not sent\n");
+    ReleaseAll(&gLandingRequest);
     return 0;
   }
+  if (StartPost(&gLandingRequest, bodyLength, kLandingTimeoutSeconds, kLandingLines) != PostStart::kStarted)
+    return 0;
   XPLMDebugString("Tralix - Landing event sent successfully\n");
   return 1;
 }
