@@ -48,6 +48,16 @@ class ServiceFlight : public testing::Test {
     ASSERT_TRUE(plugin.started);
   }
 
+  // From now on the service takes broadcasts and never answers them.
+  void SilenceBroadcasts() {
+    tralix::dev::Fault silent;
+    silent.path = kBroadcastPath;
+    silent.count = -1;
+    silent.delay = std::chrono::milliseconds(60000);
+    silent.closeWithoutAnswer = true;
+    service_->AddFault(silent);
+  }
+
   std::vector<tralix::dev::RecordedRequest> Broadcasts() const {
     std::vector<tralix::dev::RecordedRequest> broadcasts;
     for (const auto& request : service_->Requests())
@@ -169,12 +179,7 @@ TEST_F(ServiceFlight, FailingServiceSpacesBroadcastsByTheBackOffTableAndOneSucce
 TEST_F(ServiceFlight, SilentServiceTimesOutBacksOffAndNeverStallsAFrame) {
   auto player = LoadParkedAircraft();
   Load("API_KEY=tlx_demo_key_1\nDATA_KEY_TOKEN=tok_demo_1\n");
-  tralix::dev::Fault silent;
-  silent.path = kBroadcastPath;
-  silent.count = -1;
-  silent.delay = std::chrono::milliseconds(60000);
-  silent.closeWithoutAnswer = true;
-  service_->AddFault(silent);
+  SilenceBroadcasts();
 
   e2e::FlightDriver driver(0.05);
   while (driver.log().BroadcastStarts().size() < 8) driver.Frame(nullptr);
@@ -189,12 +194,7 @@ TEST_F(ServiceFlight, SilentServiceTimesOutBacksOffAndNeverStallsAFrame) {
 TEST_F(ServiceFlight, UnloadingWithABroadcastInFlightLeavesNoCallbackBehind) {
   auto player = LoadParkedAircraft();
   Load("API_KEY=tlx_demo_key_1\nDATA_KEY_TOKEN=tok_demo_1\n");
-  tralix::dev::Fault silent;
-  silent.path = kBroadcastPath;
-  silent.count = -1;
-  silent.delay = std::chrono::milliseconds(60000);
-  silent.closeWithoutAnswer = true;
-  service_->AddFault(silent);
+  SilenceBroadcasts();
   e2e::LogFollower log;
   while (log.BroadcastStarts().empty()) {
     xphost::RunFrame(0.05);
