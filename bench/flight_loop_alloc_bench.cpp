@@ -3,7 +3,8 @@
 // airborne, where the landing detector samples), and the run-loop pump passes
 // that deliver the completions. The plug-in's own code must allocate nothing;
 // the rest must come from the CF stand-in's request objects (on Apple, from
-// CFNetwork) or from the host. Exits 1 when the plug-in's own code allocated.
+// CFNetwork) or from the host. Exits 1 when the plug-in's own code allocated,
+// or a cycle that the gates turned away allocated at all.
 //
 // Runs inside tools/sandbox/tralix-sandbox against the service stand-in,
 // re-starting itself there when needed. Sanitizer builds skip it.
@@ -82,7 +83,7 @@ void MeasureSending(const char* state, int cycles, std::vector<Row>& rows) {
     StartBroadcast(FlightLoopCall);
     Complete(CountedPumpPass);
   }
-  rows.push_back(Collect(std::string("pump passes of a request, ") + state, cycles));
+  rows.push_back(Collect(std::string("pump passes, per request, ") + state, cycles));
 }
 
 // The two gates: the spacing gate right after a completion, the busy gate while

@@ -80,11 +80,13 @@ Clock::duration Timed(Call&& call) {
 
 struct PluginFigures {
   Samples sendingCall;     // the flight-loop call that started the broadcast
-  // The sending calls during which the thread was not switched out, and how
-  // often the scheduler took the core away (involuntary) or the call waited (voluntary).
+  // The sending calls that ran undisturbed, and how often the scheduler took
+  // the core away (involuntary switch), the call waited (voluntary switch) or
+  // it touched memory the kernel had to map first (page fault).
   Samples sendingCallUndisturbed;
   int sendingCallsPreempted = 0;
   int sendingCallsThatWaited = 0;
+  int sendingCallsPageFaulted = 0;
   Samples completionPass;  // the pump pass that judged the answer and released the stream
   Samples otherPasses;     // pump passes while the request was in flight
   Samples wholeBroadcast;  // the sending call and every pump pass of one broadcast
@@ -116,6 +118,8 @@ void OneBroadcast(PluginFigures& figures, bool waitForCompletion, Expect expect)
     ++figures.sendingCallsPreempted;
   } else if (after.ru_nvcsw != before.ru_nvcsw) {
     ++figures.sendingCallsThatWaited;
+  } else if (after.ru_minflt != before.ru_minflt || after.ru_majflt != before.ru_majflt) {
+    ++figures.sendingCallsPageFaulted;
   } else {
     figures.sendingCallUndisturbed.Add(whole);
   }
@@ -262,18 +266,19 @@ void PrintTable(const Samples& gateSkipped, const std::vector<CaseFigures>& case
   PrintRow("any", "plug-in loop, gate shut", gateSkipped, nullptr);
   for (const CaseFigures& figures : cases) {
     PrintRow(figures.name, "plug-in loop, sending", figures.plugin.sendingCall, nullptr);
-    PrintRow(figures.name, "  the same, not switched out", figures.plugin.sendingCallUndisturbed, nullptr);
+    PrintRow(figures.name, "  the same, undisturbed", figures.plugin.sendingCallUndisturbed, nullptr);
     PrintRow(figures.name, "plug-in pump, completion", figures.plugin.completionPass, nullptr);
     PrintRow(figures.name, "plug-in pump, in flight", figures.plugin.otherPasses, nullptr);
     PrintRow(figures.name, "plug-in whole broadcast", figures.plugin.wholeBroadcast, nullptr);
     PrintRow(figures.name, "blocking POST, kept handle", figures.blockingKept, &figures.plugin);
     PrintRow(figures.name, "blocking POST, new handle", figures.blockingNew, &figures.plugin);
   }
-  std::printf("\nSending calls during which the scheduler switched the thread out (involuntary) or the\n"
-              "call itself waited (voluntary context switch):\n");
+  std::printf("\nSending calls disturbed: the scheduler switched the thread out (involuntary), the call\n"
+              "waited (voluntary switch), or it took a page fault; the others are \"undisturbed\":\n");
   for (const CaseFigures& figures : cases)
-    std::printf("  %-13s %4d of %zu involuntary, %4d voluntary\n", figures.name, figures.plugin.sendingCallsPreempted,
-                figures.plugin.sendingCall.Count(), figures.plugin.sendingCallsThatWaited);
+    std::printf("  %-13s of %3zu: %3d switched out, %3d waited, %3d page-faulted\n", figures.name,
+                figures.plugin.sendingCall.Count(), figures.plugin.sendingCallsPreempted,
+                figures.plugin.sendingCallsThatWaited, figures.plugin.sendingCallsPageFaulted);
   std::printf("\n");
 }
 

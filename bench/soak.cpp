@@ -171,7 +171,7 @@ struct Tallies {
   std::map<std::string, int> verdicts;
   int started = 0;
   int notStarted = 0;
-  int accepted = 0;
+  int judgedSuccess = 0;
   int retriedAfterClose = 0;
   int backoffGateChecks = 0;
   int peakFailures = 0;
@@ -249,6 +249,7 @@ void Soak::OneBroadcast(int number, const FaultKind* fault) {
   if (fault && fault->failingOperation)
     checks_.Expect(CFStandInPendingFailures(fault->failingOperation) == 0, number,
                    std::string("the injected failure of ") + fault->failingOperation + " was not reached");
+  CFStandInClearFailures();
   service_.ClearFaults();
 
   Effect effect = fault ? fault->effect : Effect::FromService;
@@ -256,7 +257,7 @@ void Soak::OneBroadcast(int number, const FaultKind* fault) {
   if (effect == Effect::FromService) effect = started ? answered : Effect::Unchanged;
   if (effect == Effect::Reset) expectedFailures_ = 0;
   if (effect == Effect::AddOne) ++expectedFailures_;
-  if (expectedFailures_ == 0 && started) ++tallies_.accepted;
+  if (expectedFailures_ == 0 && started) ++tallies_.judgedSuccess;
 
   checks_.Expect(gConsecutiveFailures == expectedFailures_, number,
                  "failures " + std::to_string(gConsecutiveFailures) + ", expected " + std::to_string(expectedFailures_) +
@@ -308,10 +309,10 @@ void Soak::CheckLiveObjects(int number, bool completed) {
                    "after a completion, alive: " + Live() + " (expected the five kept objects)");
     return;
   }
-  const bool noneOfTheRequestOnly = CFStandInLiveObjectCountOfKind("CFReadStream") == 0 &&
+  const bool onlyKeptKindsAlive = CFStandInLiveObjectCountOfKind("CFReadStream") == 0 &&
                                     CFStandInLiveObjectCountOfKind("CFData") == 0 &&
                                     CFStandInLiveObjectCountOfKind("CFNumber") == 0;
-  checks_.Expect(noneOfTheRequestOnly && CFStandInLiveObjectCount() <= kKeptObjects, number,
+  checks_.Expect(onlyKeptKindsAlive && CFStandInLiveObjectCount() <= kKeptObjects, number,
                  "after a request that did not start, alive: " + Live());
 }
 
@@ -353,7 +354,7 @@ void Soak::SampleHeap(int number) {
 
 void Soak::Report(double seconds) const {
   std::printf("\nsoak: %d broadcasts in %.1f s (%.2f ms each)\n", broadcasts_, seconds, 1000.0 * seconds / broadcasts_);
-  std::printf("  started %d (accepted %d), not started %d\n", tallies_.started, tallies_.accepted,
+  std::printf("  started %d (judged a success %d), not started %d\n", tallies_.started, tallies_.judgedSuccess,
               tallies_.notStarted);
   std::printf("  faults injected:\n");
   for (const auto& [name, count] : tallies_.faults) std::printf("    %-44s %6d\n", name.c_str(), count);
