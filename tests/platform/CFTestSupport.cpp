@@ -50,48 +50,48 @@ void OnEvent(CFReadStreamRef stream, CFStreamEventType type, void *info) {
 
 }  // namespace
 
-CFHTTPMessageRef MakeRequest(const RequestSpec &spec) {
-  CFStringRef urlText = Text(spec.url);
+CFHTTPMessageRef MakeRequest(const RequestSpec &wanted) {
+  CFStringRef urlText = Text(wanted.url);
   if (urlText == nullptr) return nullptr;
   CFURLRef url = CFURLCreateWithString(kCFAllocatorDefault, urlText, nullptr);
   CFRelease(urlText);
   if (url == nullptr) return nullptr;
-  CFStringRef method = Text(spec.method);
+  CFStringRef method = Text(wanted.method);
   CFHTTPMessageRef request = CFHTTPMessageCreateRequest(kCFAllocatorDefault, method, url, kCFHTTPVersion1_1);
   CFRelease(method);
   CFRelease(url);
   if (request == nullptr) return nullptr;
-  for (const auto &header : spec.headers) {
+  for (const auto &header : wanted.headers) {
     CFStringRef name = Text(header.first);
     CFStringRef value = Text(header.second);
     if (name != nullptr && value != nullptr) CFHTTPMessageSetHeaderFieldValue(request, name, value);
     if (name != nullptr) CFRelease(name);
     if (value != nullptr) CFRelease(value);
   }
-  CFDataRef body = CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(spec.body.data()),
-                                static_cast<CFIndex>(spec.body.size()));
+  CFDataRef body = CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(wanted.body.data()),
+                                static_cast<CFIndex>(wanted.body.size()));
   CFHTTPMessageSetBody(request, body);
   CFRelease(body);
   return request;
 }
 
-CFReadStreamRef MakeStream(const RequestSpec &spec) {
-  CFHTTPMessageRef request = MakeRequest(spec);
+CFReadStreamRef MakeStream(const RequestSpec &wanted) {
+  CFHTTPMessageRef request = MakeRequest(wanted);
   if (request == nullptr) return nullptr;
   CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request);
   CFRelease(request);
   if (stream == nullptr) return nullptr;
-  if (spec.autoRedirect) CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
-  if (spec.readTimeoutSeconds > 0) {
-    CFNumberRef timeout = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &spec.readTimeoutSeconds);
+  if (wanted.autoRedirect) CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
+  if (wanted.readTimeoutSeconds > 0) {
+    CFNumberRef timeout = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &wanted.readTimeoutSeconds);
     CFReadStreamSetProperty(stream, CFSTR("_kCFStreamPropertyReadTimeout"), timeout);
     CFRelease(timeout);
   }
   return stream;
 }
 
-bool StartScheduled(const RequestSpec &spec, Outcome &outcome) {
-  CFReadStreamRef stream = MakeStream(spec);
+bool StartScheduled(const RequestSpec &wanted, Outcome &outcome) {
+  CFReadStreamRef stream = MakeStream(wanted);
   if (stream == nullptr) return false;
   CFStreamClientContext context = {0, &outcome, nullptr, nullptr, nullptr};
   CFOptionFlags mask = kCFStreamEventHasBytesAvailable | kCFStreamEventErrorOccurred | kCFStreamEventEndEncountered;
@@ -121,15 +121,15 @@ int PumpUntilFinished(Outcome &outcome, std::chrono::milliseconds limit) {
   return passes;
 }
 
-Outcome RunScheduled(const RequestSpec &spec, std::chrono::milliseconds limit) {
+Outcome RunScheduled(const RequestSpec &wanted, std::chrono::milliseconds limit) {
   Outcome outcome;
-  if (StartScheduled(spec, outcome)) PumpUntilFinished(outcome, limit);
+  if (StartScheduled(wanted, outcome)) PumpUntilFinished(outcome, limit);
   return outcome;
 }
 
-SyncResult RunSynchronous(const RequestSpec &spec) {
+SyncResult RunSynchronous(const RequestSpec &wanted) {
   SyncResult result;
-  CFReadStreamRef stream = MakeStream(spec);
+  CFReadStreamRef stream = MakeStream(wanted);
   if (stream == nullptr) return result;
   result.opened = CFReadStreamOpen(stream);
   if (result.opened) {

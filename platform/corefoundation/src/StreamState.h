@@ -32,7 +32,7 @@ struct ClientRegistration {
 constexpr double kDefaultReadTimeoutSeconds = 75.0;
 
 struct StreamState {
-  explicit StreamState(RequestSpec spec) : request(std::move(spec)) {}
+  explicit StreamState(RequestSpec wanted) : request(std::move(wanted)) {}
 
   size_t Unread() const { return body.size() - bodyOffset; }
 
