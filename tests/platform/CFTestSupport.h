@@ -26,10 +26,10 @@ struct RequestSpec {
 
 // Builds the request message; every intermediate object is released again.
 // nullptr when the URL or message cannot be made.
-CFHTTPMessageRef MakeRequest(const RequestSpec &spec);
+CFHTTPMessageRef MakeRequest(const RequestSpec &wanted);
 
-// Creates the read stream for `spec` with its properties set; not opened.
-CFReadStreamRef MakeStream(const RequestSpec &spec);
+// Creates the read stream for `wanted` with its properties set; not opened.
+CFReadStreamRef MakeStream(const RequestSpec &wanted);
 
 // What a client registered with mask 26 saw of one scheduled request. The
 // client reads 1024 bytes per has-bytes event and tears the stream down on
@@ -44,9 +44,9 @@ struct Outcome {
   bool deliveredOnOtherThread = false;
 };
 
-// Starts `spec` as a scheduled stream on the current run loop (default mode)
+// Starts `wanted` as a scheduled stream on the current run loop (default mode)
 // reporting into `outcome`; false when a step failed.
-bool StartScheduled(const RequestSpec &spec, Outcome &outcome);
+bool StartScheduled(const RequestSpec &wanted, Outcome &outcome);
 
 // Runs the current run loop as a host's per-frame pump does, one pass of
 // CFRunLoopRunInMode(default, 0, true) per millisecond, until `outcome`
@@ -54,7 +54,7 @@ bool StartScheduled(const RequestSpec &spec, Outcome &outcome);
 int PumpUntilFinished(Outcome &outcome, std::chrono::milliseconds limit);
 
 // One scheduled request from start to its end or error.
-Outcome RunScheduled(const RequestSpec &spec, std::chrono::milliseconds limit = std::chrono::seconds(20));
+Outcome RunScheduled(const RequestSpec &wanted, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 // The synchronous path (activation): open, read in 1024-byte pieces until 0 or
 // an error, then look at status, error and response header.
@@ -66,7 +66,7 @@ struct SyncResult {
   CFStreamError error{0, 0};
   long status = -1;
 };
-SyncResult RunSynchronous(const RequestSpec &spec);
+SyncResult RunSynchronous(const RequestSpec &wanted);
 
 std::string LiveObjects();
 std::string StringOf(CFStringRef string);

@@ -87,9 +87,9 @@ class CFHttp : public ::testing::Test {
 };
 
 TEST_F(CFHttp, HeadersAndBodyArriveByteForByte) {
-  RequestSpec spec = Broadcast();
-  spec.headers.push_back({"X-Injected", "a\r\nX-Smuggled: 1"});  // refused by the message
-  Outcome outcome = cftest::RunScheduled(spec);
+  RequestSpec wanted = Broadcast();
+  wanted.headers.push_back({"X-Injected", "a\r\nX-Smuggled: 1"});  // refused by the message
+  Outcome outcome = cftest::RunScheduled(wanted);
   ASSERT_TRUE(outcome.finished);
   EXPECT_EQ(outcome.status, 200);
   EXPECT_EQ(outcome.body, "{\"status\":\"ok\"}");
@@ -131,7 +131,7 @@ TEST_F(CFHttp, EventsArriveInOrderAndOnlyInsideTheRunLoop) {
 TEST_F(CFHttp, StatusCodesAreReadBackAndAreNotStreamErrors) {
   struct Case {
     int injectedStatus;  // 0: the service's own answer
-    RequestSpec spec;
+    RequestSpec wanted;
     long expected;
   };
   RequestSpec badToken = Broadcast();
@@ -147,9 +147,9 @@ TEST_F(CFHttp, StatusCodesAreReadBackAndAreNotStreamErrors) {
   };
   for (const Case &test : cases) {
     if (test.injectedStatus != 0) service->AddFault(StatusFault(test.injectedStatus));
-    Outcome outcome = cftest::RunScheduled(test.spec);
-    EXPECT_EQ(outcome.status, test.expected) << test.spec.url;
-    EXPECT_TRUE(EndsWithEnd(outcome.events)) << test.spec.url;
+    Outcome outcome = cftest::RunScheduled(test.wanted);
+    EXPECT_EQ(outcome.status, test.expected) << test.wanted.url;
+    EXPECT_TRUE(EndsWithEnd(outcome.events)) << test.wanted.url;
     EXPECT_EQ(outcome.error.domain, 0);
   }
 }
@@ -185,10 +185,10 @@ TEST_F(CFHttp, ReadTimeoutEndsASilentExchangeWithAnErrorInAboutTheTimeout) {
   Fault silent;
   silent.delay = 30s;
   service->AddFault(silent);
-  RequestSpec spec = Broadcast();
-  spec.readTimeoutSeconds = 0.5;
+  RequestSpec wanted = Broadcast();
+  wanted.readTimeoutSeconds = 0.5;
   auto started = std::chrono::steady_clock::now();
-  Outcome outcome = cftest::RunScheduled(spec);
+  Outcome outcome = cftest::RunScheduled(wanted);
   auto elapsed = std::chrono::steady_clock::now() - started;
   EXPECT_EQ(outcome.events, std::vector<CFStreamEventType>{kError});
   EXPECT_EQ(outcome.error.domain, kCFStreamErrorDomainPOSIX);
@@ -206,11 +206,11 @@ TEST_F(CFHttp, ReadTimeoutAlsoCoversATlsHandshakeThatNeverAnswers) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
   ASSERT_EQ(listen(listener, 4), 0);
-  RequestSpec spec = Broadcast();
-  spec.url = "https://api.tralix.net:8444/api/v1/data/client/broadcast";
-  spec.readTimeoutSeconds = 0.5;
+  RequestSpec wanted = Broadcast();
+  wanted.url = "https://api.tralix.net:8444/api/v1/data/client/broadcast";
+  wanted.readTimeoutSeconds = 0.5;
   auto started = std::chrono::steady_clock::now();
-  Outcome outcome = cftest::RunScheduled(spec);
+  Outcome outcome = cftest::RunScheduled(wanted);
   EXPECT_EQ(outcome.events, std::vector<CFStreamEventType>{kError});
   EXPECT_EQ(outcome.error.domain, kCFStreamErrorDomainPOSIX);
   EXPECT_EQ(outcome.error.error, 60);
