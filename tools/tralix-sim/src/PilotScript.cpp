@@ -74,29 +74,29 @@ char VirtualKeyOf(char key) {
 }
 
 // "ctrl+v", "shift+a", "return", "x".
-bool ParseKey(const std::string& text, KeySpec* spec) {
+bool ParseKey(const std::string& text, KeySpec* wanted) {
   std::string rest = text;
-  spec->modifiers = 0;
+  wanted->modifiers = 0;
   for (;;) {
     const size_t plus = rest.find('+');
     if (plus == std::string::npos || plus == 0 || plus + 1 == rest.size()) break;
     const std::string modifier = rest.substr(0, plus);
-    if (modifier == "ctrl") spec->modifiers |= xplm_ControlFlag;
-    else if (modifier == "shift") spec->modifiers |= xplm_ShiftFlag;
-    else if (modifier == "alt") spec->modifiers |= xplm_OptionAltFlag;
+    if (modifier == "ctrl") wanted->modifiers |= xplm_ControlFlag;
+    else if (modifier == "shift") wanted->modifiers |= xplm_ShiftFlag;
+    else if (modifier == "alt") wanted->modifiers |= xplm_OptionAltFlag;
     else return false;
     rest = rest.substr(plus + 1);
   }
   for (const NamedKey& named : kNamedKeys) {
     if (rest == named.name) {
-      spec->key = named.key;
-      spec->virtualKey = named.virtualKey;
+      wanted->key = named.key;
+      wanted->virtualKey = named.virtualKey;
       return true;
     }
   }
   if (rest.size() != 1) return false;
-  spec->key = rest[0];
-  spec->virtualKey = VirtualKeyOf(rest[0]);
+  wanted->key = rest[0];
+  wanted->virtualKey = VirtualKeyOf(rest[0]);
   return true;
 }
 
@@ -130,12 +130,12 @@ std::string TypeIntoKeyField(const std::string& text) {
 }
 
 std::string StrokeKey(const std::string& name) {
-  KeySpec spec;
-  if (!ParseKey(name, &spec)) return "unknown key '" + name + "'";
+  KeySpec wanted;
+  if (!ParseKey(name, &wanted)) return "unknown key '" + name + "'";
   void* field = KeyField();
   if (!field) return "no API key field on screen (open the configuration dialog first)";
   xphost::FocusWidget(field);
-  xphost::KeyStroke(field, spec.key, spec.modifiers, spec.virtualKey);
+  xphost::KeyStroke(field, wanted.key, wanted.modifiers, wanted.virtualKey);
   return "ok";
 }
 

@@ -158,8 +158,8 @@ const std::vector<OptionSpec>& OptionTable() {
 }
 
 const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& spec : OptionTable())
-    if (name == spec.name) return &spec;
+  for (const OptionSpec& wanted : OptionTable())
+    if (name == wanted.name) return &wanted;
   return nullptr;
 }
 
@@ -227,22 +227,22 @@ ParseOutcome ParseOptions(const std::vector<std::string>& arguments, SimOptions*
       name = name.substr(0, equals);
       valueInline = true;
     }
-    const OptionSpec* spec = FindOption(name);
-    if (!spec) {
+    const OptionSpec* wanted = FindOption(name);
+    if (!wanted) {
       *error = "unknown option " + name + " (see --help)";
       return ParseOutcome::kError;
     }
-    if (spec->takesValue && !valueInline) {
+    if (wanted->takesValue && !valueInline) {
       if (index + 1 >= arguments.size()) {
         *error = name + " needs a value (see --help)";
         return ParseOutcome::kError;
       }
       value = arguments[++index];
-    } else if (!spec->takesValue && valueInline) {
+    } else if (!wanted->takesValue && valueInline) {
       *error = name + " takes no value";
       return ParseOutcome::kError;
     }
-    if (!spec->handle(options, value, error)) return ParseOutcome::kError;
+    if (!wanted->handle(options, value, error)) return ParseOutcome::kError;
   }
   if (options->profilePath.empty()) {
     *error = "no flight profile given (e.g. flights/demo.flight; see --help)";
