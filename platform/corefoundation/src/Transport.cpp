@@ -370,6 +370,10 @@ void Worker::Begin(const std::shared_ptr<StreamState> &state) {
   if (FindHeader(request.headers, "User-Agent") == nullptr) curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  // The system bundle alone: with a CA folder set as well (Debian's default)
+  // libcurl parses the bundle again for every new connection instead of
+  // keeping the parsed store.
+  curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
   curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
