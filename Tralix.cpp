@@ -89,11 +89,11 @@ void RefreshAircraftNames(float cycleTime) {
   if (icao_code[0] == '\0') std::snprintf(icao_code, sizeof(icao_code), "%s", "XPLN");
 }
 
+}  // namespace
+
 void FindCoreDataRefs() {
   for (const CoreDataRef& core : kCoreDataRefs) *core.handle = XPLMFindDataRef(core.path);
 }
-
-}  // namespace
 
 void LogFormatted(size_t lineSize, const char* format, ...) {
   char line[512];

@@ -20,6 +20,9 @@ extern XPLMDataRef gPlaneAltitude;
 extern XPLMDataRef gPlaneICAO;
 extern XPLMDataRef gPlaneName;
 
+// Looks the nine core datarefs up, in the order above.
+void FindCoreDataRefs();
+
 float TralixMainLoopCallback(float elapsedSinceLastCall, float elapsedSinceLastFlightLoop,
                              int counter, void* refcon);
 

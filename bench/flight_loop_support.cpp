@@ -33,23 +33,6 @@ constexpr double kGateMargin = 0.25;
 
 XPLMFlightLoop_f gPump = nullptr;
 
-struct CoreDataRef {
-  XPLMDataRef* handle;
-  const char* path;
-};
-
-const CoreDataRef kCoreDataRefs[] = {
-    {&gPlaneLat, "sim/flightmodel/position/latitude"},
-    {&gPlaneLon, "sim/flightmodel/position/longitude"},
-    {&gPlaneEl, "sim/flightmodel/position/elevation"},
-    {&gPlaneHeading, "sim/flightmodel/position/psi"},
-    {&gPlaneGroundSpeed, "sim/cockpit/radios/gps_dme_speed_kts"},
-    {&gPlaneAltitudeAGL, "sim/flightmodel/position/y_agl"},
-    {&gPlaneAltitude, "sim/flightmodel/position/altitude_ft_pilot"},
-    {&gPlaneICAO, "sim/aircraft/view/acf_ICAO"},
-    {&gPlaneName, "sim/aircraft/view/acf_ui_name"},
-};
-
 // An aircraft on the runway at Seattle, with the negative longitude that takes
 // the formatter's ten-decimal branch.
 void PublishCoreDataRefs() {
@@ -83,10 +66,6 @@ void PublishCatalogue() {
       xphost::SetDataf(row->dataRefPath, value);
     }
   }
-}
-
-void FindCoreDataRefs() {
-  for (const CoreDataRef& core : kCoreDataRefs) *core.handle = XPLMFindDataRef(core.path);
 }
 
 XPLMFlightLoop_f RegisteredPump() {

@@ -978,6 +978,10 @@ void FormatLocalTimestamp(const timespec& now, char* out, size_t outSize) {
   if (!localtime_r(&seconds, &local)) return;
   char offset[10] = "";
   const size_t length = std::strftime(out, outSize, "%Y-%m-%dT%H:%M:%S", &local);
+  if (length == 0) {
+    out[0] = '\0';
+    return;
+  }
   std::strftime(offset, sizeof(offset), "%z", &local);
   const long milliseconds = (now.tv_nsec / 1000000) % 1000;
   std::snprintf(out + length, outSize - length, ".%03ld%s", milliseconds, offset);

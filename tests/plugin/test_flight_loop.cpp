@@ -18,24 +18,12 @@ extern float lastNameFetch;
 
 namespace {
 
-void FindCoreHandles() {
-  gPlaneLat = XPLMFindDataRef("sim/flightmodel/position/latitude");
-  gPlaneLon = XPLMFindDataRef("sim/flightmodel/position/longitude");
-  gPlaneEl = XPLMFindDataRef("sim/flightmodel/position/elevation");
-  gPlaneHeading = XPLMFindDataRef("sim/flightmodel/position/psi");
-  gPlaneGroundSpeed = XPLMFindDataRef("sim/cockpit/radios/gps_dme_speed_kts");
-  gPlaneAltitudeAGL = XPLMFindDataRef("sim/flightmodel/position/y_agl");
-  gPlaneAltitude = XPLMFindDataRef("sim/flightmodel/position/altitude_ft_pilot");
-  gPlaneICAO = XPLMFindDataRef("sim/aircraft/view/acf_ICAO");
-  gPlaneName = XPLMFindDataRef("sim/aircraft/view/acf_ui_name");
-}
-
 class FlightLoop : public testing::Test {
  protected:
   void SetUp() override {
     xphost::Reset();
     tralix_test::PublishCoreDataRefs();
-    FindCoreHandles();
+    FindCoreDataRefs();
     // No data token: every cycle that passes the gates fails to send, which
     // is observable without a service.
     gDataKeyToken[0] = '\0';
@@ -169,7 +157,7 @@ TEST_F(FlightLoop, NameReadsAreBoundedAndDefaulted) {
       xphost::RemoveDataRef("sim/aircraft/view/acf_ui_name");
       xphost::RemoveDataRef("sim/aircraft/view/acf_ICAO");
     }
-    FindCoreHandles();
+    FindCoreDataRefs();
     // A stale longer value must not survive a read; a missing dataref is only
     // ever seen from load, when the strings are still empty.
     const char filler = c.removeDataRefs ? '\0' : 'x';
@@ -188,7 +176,7 @@ TEST_F(FlightLoop, MissingOptionalDataRefsAreReadAsZeroWithoutCrashing) {
   xphost::RemoveDataRef("sim/cockpit/radios/gps_dme_speed_kts");
   xphost::RemoveDataRef("sim/flightmodel/position/y_agl");
   xphost::RemoveDataRef("sim/flightmodel/position/altitude_ft_pilot");
-  FindCoreHandles();
+  FindCoreDataRefs();
   ASSERT_EQ(gPlaneHeading, nullptr);
   EXPECT_FLOAT_EQ(RunCycleAt(3.0), 1.0f);
   EXPECT_TRUE(tralix_test::LogHasLine("Tralix - Failed to send aircraft data"));
