@@ -367,19 +367,34 @@ bool IsPasteShortcut(const XPKeyState_t& key) {
   return isV && (key.flags & xplm_ControlFlag) && (key.flags & xplm_DownFlag);
 }
 
+struct PasteLines {
+  const char* pasting;
+  const char* saved;
+  const char* notSaved;
+};
+
+// Puts the clipboard's text into the key field and saves it as the key; false,
+// with nothing changed, when the clipboard holds no text.
+bool PasteClipboardInto(XPWidgetID field, const PasteLines& lines) {
+  char* clipboard = GetClipboardText_Mac();
+  const bool hasText = clipboard && clipboard[0] != '\0';
+  if (hasText) {
+    XPLMDebugString(lines.pasting);
+    XPSetWidgetDescriptor(field, clipboard);
+    XPLMDebugString(StoreApiKey(clipboard) ? lines.saved : lines.notSaved);
+  }
+  std::free(clipboard);
+  return hasText;
+}
+
 int PasteIntoField(XPWidgetID field, const XPKeyState_t* key) {
   if (!key || !IsPasteShortcut(*key)) return 0;
-  char* clipboard = GetClipboardText_Mac();
-  if (!clipboard || clipboard[0] == '\0') {
-    std::free(clipboard);
-    return 0;
-  }
-  XPLMDebugString("Tralix - Cmd/Ctrl+V detected, pasting clipboard into API key field\n");
-  XPSetWidgetDescriptor(field, clipboard);
-  XPLMDebugString(StoreApiKey(clipboard) ? "Tralix - API key pasted and saved to config\n"
-                                         : "Tralix - ERROR: Failed to save pasted API key to config\n");
-  std::free(clipboard);
-  return 1;
+  static const PasteLines kShortcutLines = {
+      "Tralix - Cmd/Ctrl+V detected, pasting clipboard into API key field\n",
+      "Tralix - API key pasted and saved to config\n",
+      "Tralix - ERROR: Failed to save pasted API key to config\n",
+  };
+  return PasteClipboardInto(field, kShortcutLines) ? 1 : 0;
 }
 
 }  // namespace
@@ -599,16 +614,12 @@ int ApiKeyTextFieldKeyHandler(XPWidgetMessage message, XPWidgetID widget, intptr
 
 int PasteButtonHandler(XPWidgetMessage message, XPWidgetID, intptr_t, intptr_t) {
   if (message != xpMsg_PushButtonPressed) return 0;
-  char* clipboard = GetClipboardText_Mac();
-  if (!clipboard || clipboard[0] == '\0') {
-    std::free(clipboard);
+  static const PasteLines kButtonLines = {
+      "Tralix - Paste button clicked, pasting clipboard into API key field\n",
+      "Tralix - API key pasted via button and saved to config\n",
+      "Tralix - ERROR: Failed to save pasted API key to config via button\n",
+  };
+  if (!PasteClipboardInto(gApiKeyEdit, kButtonLines))
     XPLMDebugString("Tralix - Paste button clicked but clipboard is empty\n");
-    return 1;
-  }
-  XPLMDebugString("Tralix - Paste button clicked, pasting clipboard into API key field\n");
-  XPSetWidgetDescriptor(gApiKeyEdit, clipboard);
-  XPLMDebugString(StoreApiKey(clipboard) ? "Tralix - API key pasted via button and saved to config\n"
-                                         : "Tralix - ERROR: Failed to save pasted API key to config via button\n");
-  std::free(clipboard);
   return 1;
 }
