@@ -92,8 +92,8 @@ bool LineIsEntryOf(const char* line, size_t lineLength, const char* key, size_t 
 }
 
 bool HasControlByte(const char* text) {
-  for (const char* cursor = text; *cursor; ++cursor)
-    if (static_cast<unsigned char>(*cursor) < 0x20) return true;
+  for (const unsigned char* cursor = reinterpret_cast<const unsigned char*>(text); *cursor; ++cursor)
+    if (*cursor < 0x20 || *cursor == 0x7f) return true;
   return false;
 }
 
@@ -394,12 +394,6 @@ int FailPathTooSmall() {
   return 0;
 }
 
-bool HasControlBytes(const char* text) {
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
-    if (*p < 0x20 || *p == 0x7f) return true;
-  return false;
-}
-
 }  // namespace
 
 int GetConfigFilePath(char* out, size_t outSize, const char* fileName) {
@@ -465,7 +459,7 @@ void LoadToken(const char* path, char* token, size_t tokenSize) {
     XPLMDebugString("Tralix - INFO: DATA_KEY_TOKEN not found (will be generated after API key activation)\n");
   } else if (token[0] == '\0') {
     XPLMDebugString("Tralix - INFO: DATA_KEY_TOKEN is empty (will be generated after API key activation)\n");
-  } else if (HasControlBytes(token)) {
+  } else if (HasControlByte(token)) {
     // It would be sent as a header value; a fresh activation replaces it.
     token[0] = '\0';
     XPLMDebugString("Tralix - ERROR: DATA_KEY_TOKEN in config holds control characters, not used\n");
