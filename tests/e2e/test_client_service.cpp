@@ -26,7 +26,6 @@ namespace {
 
 constexpr char kKey[] = "tlx_client_key";
 constexpr char kToken[] = "tok_client_1";
-constexpr char kBroadcastPath[] = "/api/v1/data/client/broadcast";
 constexpr char kActivatePath[] = "/api/v1/apiKey/activate/tlx_client_key";
 
 class ClientAgainstService : public testing::Test {
@@ -96,7 +95,7 @@ TEST_F(ClientAgainstService, EveryStatusIsJudgedAndCountedAsTheTableSays) {
     SCOPED_TRACE(c.status);
     gConsecutiveFailures = 7;
     gBackoffTime = 3.0f;
-    if (c.status != 200) FailNext(kBroadcastPath, c.status);
+    if (c.status != 200) FailNext(e2e::kBroadcastPath, c.status);
     ASSERT_EQ(Broadcast(), 1);
     EXPECT_EQ(gNetworkBusy, 1);
     RunUntilIdle();
@@ -113,7 +112,7 @@ TEST_F(ClientAgainstService, EveryStatusIsJudgedAndCountedAsTheTableSays) {
 
 TEST_F(ClientAgainstService, RedirectIsFollowedAndTheFinalStatusCounts) {
   tralix::dev::Fault redirect;
-  redirect.path = kBroadcastPath;
+  redirect.path = e2e::kBroadcastPath;
   redirect.redirect = true;
   service_->AddFault(redirect);
   ASSERT_EQ(Broadcast(), 1);

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr char kEventPath[] = "/api/v1/data/client/event";
 constexpr char kWithToken[] = "API_KEY=tlx_demo_key_1\nDATA_KEY_TOKEN=tok_demo_1\n";
 constexpr char kWithoutToken[] = "API_KEY=\nDATA_KEY_TOKEN=\n";
 
@@ -59,7 +58,7 @@ class LandingFlight : public testing::Test {
   std::vector<tralix::dev::RecordedRequest> Events() const {
     std::vector<tralix::dev::RecordedRequest> events;
     for (const auto& request : service_->Requests())
-      if (request.path == kEventPath) events.push_back(request);
+      if (request.path == e2e::kEventPath) events.push_back(request);
     return events;
   }
 

@@ -16,7 +16,6 @@ namespace {
 
 constexpr char kKey[] = "tlx_demo_key_1";
 constexpr char kToken[] = "tok_demo_1";
-constexpr char kBroadcastPath[] = "/api/v1/data/client/broadcast";
 
 class ServiceFlight : public testing::Test {
  protected:
@@ -51,7 +50,7 @@ class ServiceFlight : public testing::Test {
   // From now on the service takes broadcasts and never answers them.
   void SilenceBroadcasts() {
     tralix::dev::Fault silent;
-    silent.path = kBroadcastPath;
+    silent.path = e2e::kBroadcastPath;
     silent.count = -1;
     silent.delay = std::chrono::milliseconds(60000);
     silent.closeWithoutAnswer = true;
@@ -61,7 +60,7 @@ class ServiceFlight : public testing::Test {
   std::vector<tralix::dev::RecordedRequest> Broadcasts() const {
     std::vector<tralix::dev::RecordedRequest> broadcasts;
     for (const auto& request : service_->Requests())
-      if (request.path == kBroadcastPath) broadcasts.push_back(request);
+      if (request.path == e2e::kBroadcastPath) broadcasts.push_back(request);
     return broadcasts;
   }
 
@@ -149,7 +148,7 @@ TEST_F(ServiceFlight, FailingServiceSpacesBroadcastsByTheBackOffTableAndOneSucce
   auto player = LoadParkedAircraft();
   Load("API_KEY=tlx_demo_key_1\nDATA_KEY_TOKEN=tok_demo_1\n");
   tralix::dev::Fault failing;
-  failing.path = kBroadcastPath;
+  failing.path = e2e::kBroadcastPath;
   failing.count = -1;
   failing.status = 500;
   service_->AddFault(failing);

@@ -3,6 +3,8 @@
 #include "Tralix.h"
 #include "XPHostControl.h"
 
+#include "CFStandInTesting.h"
+
 #include "XPLMDefs.h"
 
 #include <gtest/gtest.h>
@@ -138,6 +140,22 @@ TEST_F(PluginShell, StopUnregistersTheLoopAndLogsLast) {
   const int callsBefore = xphost::TotalDataRefReads();
   xphost::RunFor(5.0, 0.05);
   EXPECT_EQ(xphost::TotalDataRefReads(), callsBefore) << "nothing runs after stop";
+}
+
+TEST_F(PluginShell, StopDetachesABroadcastStillInFlight) {
+  tralix_test::PublishCoreDataRefs();
+  tralix_test::WriteFile(scratch_ + "/Tralix.cfg", "API_KEY=key-1\nDATA_KEY_TOKEN=token-1\n");
+  ASSERT_EQ(Start(), 1);
+  // Called directly, so no run-loop pass can deliver the request's end.
+  xphost::SetElapsedTime(2.0);
+  TralixMainLoopCallback(0.0f, 0.0f, 0, nullptr);
+  ASSERT_TRUE(tralix_test::LogHasLine("Tralix - Successfully sent aircraft data"));
+  ASSERT_EQ(CFStandInLiveObjectCountOfKind("CFReadStream"), 1);
+
+  XPluginStop();
+  EXPECT_EQ(CFStandInLiveObjectCountOfKind("CFReadStream"), 0) << "no callback is left pointing into the plug-in";
+  EXPECT_EQ(CFStandInLiveObjectCount(), 0) << "nor any request object";
+  EXPECT_EQ(xphost::LogLines().back(), "Tralix - Plugin stopped");
 }
 
 TEST_F(PluginShell, EnableDisableAndMessagesChangeNothing) {

@@ -15,6 +15,10 @@
 
 namespace e2e {
 
+// Where the plug-in's requests arrive at the service stand-in.
+constexpr char kBroadcastPath[] = "/api/v1/data/client/broadcast";
+constexpr char kEventPath[] = "/api/v1/data/client/event";
+
 // Serves on 127.0.0.1:443 with the sandbox's certificate; null (with a reason)
 // outside a sandbox.
 std::unique_ptr<tralix::dev::DevService> StartService(const std::map<std::string, std::string>& apiKeys,
