@@ -419,6 +419,28 @@ void SetReadTimeout(CFReadStreamRef stream, double seconds) {
   CFRelease(timeout);
 }
 
+// CFNetwork's HTTP stream API has been deprecated since macOS 10.11 in favour of
+// NSURLSession, which has no C interface; Apple still ships it, and every use of
+// it is in these two functions.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+// Redirects are not followed: a redirect to another host would receive the
+// token header and, for 307/308, the body. A 3xx is judged like any other status.
+CFReadStreamRef CreateRequestStream(CFHTTPMessageRef request) {
+  CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(nullptr, request);
+  if (stream) CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanFalse);
+  return stream;
+}
+
+// The response's status line and headers, or null until they arrived.
+CFHTTPMessageRef CopyResponseHeader(CFReadStreamRef stream) {
+  return static_cast<CFHTTPMessageRef>(
+      const_cast<void*>(CFReadStreamCopyProperty(stream, kCFStreamPropertyHTTPResponseHeader)));
+}
+
+#pragma GCC diagnostic pop
+
 // Register the completion handler, schedule on this thread's run loop and open.
 // Returns the failure line to log, or null when the stream is open and handed
 // to the completion handler.
@@ -445,8 +467,7 @@ void LogHttpFailure(long status) {
 }
 
 void JudgeResponse(CFReadStreamRef stream) {
-  CFHTTPMessageRef response = static_cast<CFHTTPMessageRef>(
-      const_cast<void*>(CFReadStreamCopyProperty(stream, kCFStreamPropertyHTTPResponseHeader)));
+  CFHTTPMessageRef response = CopyResponseHeader(stream);
   if (!response) {
     XPLMDebugString("Tralix - WARNING: No HTTP response headers available\n");
     ResetFailures();
@@ -634,14 +655,13 @@ PostStart StartPost(KeptRequest* kept, int bodyLength, double readTimeoutSeconds
     return PostStart::kNotBuilt;
   }
   CFHTTPMessageSetBody(kept->request, body);
-  CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(nullptr, kept->request);
+  CFReadStreamRef stream = CreateRequestStream(kept->request);
   if (!stream) {
     CFRelease(body);
     XPLMDebugString(lines.stream);
     ReleaseAll(kept);
     return PostStart::kNotBuilt;
   }
-  CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
   SetReadTimeout(stream, readTimeoutSeconds);
   const char* startFailure = StartStream(stream, lines.client, lines.open);
   CFRelease(body);
@@ -881,8 +901,7 @@ int JudgeActivation(CFReadStreamRef stream, size_t bodyBytes, bool timedOut, cha
                  static_cast<long>(error.domain), static_cast<int>(error.error));
     return 0;
   }
-  CFHTTPMessageRef response = static_cast<CFHTTPMessageRef>(
-      const_cast<void*>(CFReadStreamCopyProperty(stream, kCFStreamPropertyHTTPResponseHeader)));
+  CFHTTPMessageRef response = CopyResponseHeader(stream);
   if (!response) {
     XPLMDebugString("Tralix - ERROR: No HTTP response headers\n");
     return 0;
@@ -942,9 +961,8 @@ int ActivateApiKey(const char* apiKey, char* tokenOut, size_t tokenOutSize) {
   if (!gActivation.bodyData) return FailActivationBeforeStream("Tralix - ERROR: Failed to create request body\n");
   CFHTTPMessageSetBody(gActivation.request, gActivation.bodyData);
 
-  CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(nullptr, gActivation.request);
+  CFReadStreamRef stream = CreateRequestStream(gActivation.request);
   if (!stream) return FailActivationBeforeStream("Tralix - ERROR: Failed to create read stream\n");
-  CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
   ReleaseAndClear(&gActivation.timeoutVal);
   double readTimeout = kActivationReadTimeoutSeconds;
   gActivation.timeoutVal = CFNumberCreate(nullptr, kCFNumberDoubleType, &readTimeout);

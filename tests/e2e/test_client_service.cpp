@@ -110,15 +110,16 @@ TEST_F(ClientAgainstService, EveryStatusIsJudgedAndCountedAsTheTableSays) {
   }
 }
 
-TEST_F(ClientAgainstService, RedirectIsFollowedAndTheFinalStatusCounts) {
+TEST_F(ClientAgainstService, RedirectIsNotFollowedAndCountsAsAFailure) {
   tralix::dev::Fault redirect;
   redirect.path = e2e::kBroadcastPath;
   redirect.redirect = true;
   service_->AddFault(redirect);
   ASSERT_EQ(Broadcast(), 1);
   RunUntilIdle();
-  EXPECT_EQ(LastLine(), "Tralix - Successfully sent aircraft data to server");
-  EXPECT_EQ(service_->RequestCount(), 2u);
+  EXPECT_EQ(LastLine(), "Tralix - ERROR: Request failed with HTTP status code 307");
+  EXPECT_EQ(gConsecutiveFailures, 1);
+  EXPECT_EQ(service_->RequestCount(), 1u);
 }
 
 TEST_F(ClientAgainstService, NamesWithQuotesAndControlBytesStillMakeValidBodies) {
