@@ -317,44 +317,6 @@ TEST_F(ExtraDataTest, ExtremeValuesStillParseTwiceAndFit) {
   EXPECT_GT(longest, 2800u);  // -FLT_MAX and INT_MIN everywhere: about the longest object there is
 }
 
-TEST_F(ExtraDataTest, RandomValuesAlwaysParseTwice) {
-  std::mt19937 random(20240611);
-  auto randomFloat = [&] {
-    const uint32_t bits = random();
-    float value;
-    std::memcpy(&value, &bits, sizeof(value));
-    return value;
-  };
-  for (int round = 0; round < 300; ++round) {
-    SCOPED_TRACE(round);
-    xphost::Reset();
-    for (const DataRefMapping* row = gMappings; row->name; ++row) {
-      const bool isInt = std::strcmp(row->dataType, "int") == 0;
-      if (std::strcmp(row->dataRefPath, kGearHandle) == 0 && !isInt) continue;
-      const size_t published = random() % 20;  // fewer or more elements than read
-      if (row->isArray && isInt) {
-        std::vector<int> values(published);
-        for (int& value : values) value = static_cast<int>(random());
-        xphost::SetDatavi(row->dataRefPath, values);
-      } else if (row->isArray) {
-        std::vector<float> values(published);
-        for (float& value : values) value = randomFloat();
-        xphost::SetDatavf(row->dataRefPath, values);
-      } else if (isInt) {
-        xphost::SetDatai(row->dataRefPath, static_cast<int>(random()));
-      } else {
-        xphost::SetDataf(row->dataRefPath, randomFloat());
-      }
-    }
-    InitDataRefs();
-    const OrderedJson object = ParseTwice(Build());
-    ASSERT_EQ(object.size(), 37u);
-    EXPECT_EQ(object["xp_gear_on_ground"].size(), 10u);
-    EXPECT_EQ(object["xp_engn_power"].size(), 16u);
-    EXPECT_EQ(object["xp_aircraft_wind_direction"].size(), 1u);
-  }
-}
-
 // ---- FormatFloatNoScientific ------------------------------------------------
 
 std::string Format(float value, int decimals) {
