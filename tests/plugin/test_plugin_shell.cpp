@@ -100,6 +100,7 @@ TEST_F(PluginShell, StopUnregistersTheLoopAndDetachesABroadcastStillInFlight) {
 
   XPluginStop();
   EXPECT_TRUE(xphost::FlightLoops().empty()) << "neither the main loop nor the run-loop pump stays registered";
+  EXPECT_TRUE(xphost::MenuItems({}).empty()) << "the Tralix menu goes with the plug-in";
   EXPECT_EQ(CFStandInLiveObjectCount(), 0) << "no stream is left calling into the plug-in, nor any request object";
   EXPECT_EQ(xphost::LogLines().back(), "Tralix - Plugin stopped");
   const int readsBefore = xphost::TotalDataRefReads();
