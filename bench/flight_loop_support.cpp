@@ -1,14 +1,12 @@
 #include "flight_loop_support.h"
 
 #include "CFStandInTesting.h"
-#include "DataRefs.h"
-#include "LandingDetection.h"
 #include "NetworkManager.h"
+#include "PluginState.h"
 #include "Tralix.h"
 #include "XPHostControl.h"
 #include "platform/RunLoopPump.h"
 
-#include "XPLMDataAccess.h"
 #include "XPLMProcessing.h"
 
 #include <unistd.h>
@@ -17,8 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,41 +28,6 @@ constexpr char kGearOnGroundPath[] = "sim/flightmodel2/gear/on_ground";
 constexpr double kGateMargin = 0.25;
 
 XPLMFlightLoop_f gPump = nullptr;
-
-// An aircraft on the runway at Seattle, with the negative longitude that takes
-// the formatter's ten-decimal branch.
-void PublishCoreDataRefs() {
-  xphost::SetDataf("sim/flightmodel/position/latitude", 47.449123f);
-  xphost::SetDataf("sim/flightmodel/position/longitude", -122.30912f);
-  xphost::SetDataf("sim/flightmodel/position/elevation", 131.0f);
-  xphost::SetDataf("sim/flightmodel/position/psi", 163.5f);
-  xphost::SetDataf("sim/cockpit/radios/gps_dme_speed_kts", 12.0f);
-  xphost::SetDataf("sim/flightmodel/position/y_agl", 0.0f);
-  xphost::SetDataf("sim/flightmodel/position/altitude_ft_pilot", 430.0f);
-  xphost::SetDatab("sim/aircraft/view/acf_ICAO", "C172");
-  xphost::SetDatab("sim/aircraft/view/acf_ui_name", "Cessna 172 \"Skyhawk\"");
-}
-
-// Every catalogue row with a plausible value, arrays full. Two rows share the
-// gear handle's path; it stays the integer the first one reads.
-void PublishCatalogue() {
-  float value = -3.75f;
-  std::set<std::string> published;
-  for (const DataRefMapping* row = gMappings; row->name; ++row, value += 1.37f) {
-    if (!published.insert(row->dataRefPath).second) continue;
-    const bool isInt = std::strcmp(row->dataType, "int") == 0;
-    const size_t count = static_cast<size_t>(row->arraySize);
-    if (row->isArray && isInt) {
-      xphost::SetDatavi(row->dataRefPath, std::vector<int>(count, 1));
-    } else if (row->isArray) {
-      xphost::SetDatavf(row->dataRefPath, std::vector<float>(count, value));
-    } else if (isInt) {
-      xphost::SetDatai(row->dataRefPath, 1);
-    } else {
-      xphost::SetDataf(row->dataRefPath, value);
-    }
-  }
-}
 
 XPLMFlightLoop_f RegisteredPump() {
   const std::vector<xphost::FlightLoopInfo> loops = xphost::FlightLoops();
@@ -118,12 +79,9 @@ std::unique_ptr<tralix::dev::DevService> StartService() {
 
 void SetUpPlugin() {
   xphost::Reset();
-  PublishCatalogue();
-  PublishCoreDataRefs();
-  FindCoreDataRefs();
-  if (!InitDataRefs()) throw std::runtime_error("the catalogue did not resolve");
-  InitLandingDetection();
-  InitNetwork();
+  tralix_test::PublishCatalogue(12.5f, 1);
+  tralix_test::PublishCoreDataRefs();
+  if (!tralix_test::StartModules()) throw std::runtime_error("the catalogue did not resolve");
   SetGearOnGround(true);
   std::snprintf(gApiKey, sizeof(gApiKey), "%s", kApiKey);
   std::snprintf(gDataKeyToken, sizeof(gDataKeyToken), "%s", kDataToken);

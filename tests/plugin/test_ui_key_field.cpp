@@ -24,57 +24,38 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string Trimmed(std::string text) {
-  std::vector<char> buffer(text.begin(), text.end());
-  buffer.push_back('\0');
-  trimString(buffer.data());
-  return buffer.data();
-}
-
 TEST(TrimString, RemovesTheCLocaleBlanksAtBothEndsOnly) {
-  struct Case {
-    const char* in;
-    const char* out;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"", ""},
       {"   ", ""},
-      {"x", "x"},
       {" \t x y \r\n", "x y"},
       {"\v\fkey\f\v", "key"},
       {"key", "key"},
-      {"  leading", "leading"},
       {"trailing\n\n", "trailing"},
-      {"in side", "in side"},
       // Bytes of UTF-8 characters are never blanks, whatever the locale says.
       {"\xc2\xa0key\xc2\x85", "\xc2\xa0key\xc2\x85"},
       {" caf\xc3\xa9 ", "caf\xc3\xa9"},
+      // A long text moves over itself intact.
+      {std::string(5, ' ') + std::string(250, 'k'), std::string(250, 'k')},
+      {std::string(200, ' ') + "abc" + std::string(50, '\t'), "abc"},
   };
   for (const char* locale : {"C", "C.UTF-8"}) {
     std::setlocale(LC_ALL, locale);
-    for (const Case& c : cases) EXPECT_EQ(Trimmed(c.in), c.out) << "\"" << c.in << "\" in " << locale;
+    for (const auto& [in, out] : cases) {
+      std::vector<char> buffer(in.begin(), in.end());
+      buffer.push_back('\0');
+      trimString(buffer.data());
+      EXPECT_EQ(std::string(buffer.data()), out) << "\"" << in << "\" in " << locale;
+    }
   }
   std::setlocale(LC_ALL, "C");
   trimString(nullptr);
 }
 
-TEST(TrimString, MovesALongTextOverItselfIntact) {
-  const std::string key(250, 'k');
-  EXPECT_EQ(Trimmed(std::string(5, ' ') + key), key);
-  EXPECT_EQ(Trimmed(std::string(200, ' ') + "abc" + std::string(50, '\t')), "abc");
-}
-
-class ApiKeyField : public testing::Test {
+class ApiKeyField : public tralix_test::PluginTest {
  protected:
   void SetUp() override {
-    CleanupUI();
-    xphost::Reset();
-    std::memset(gApiKey, 0, sizeof(gApiKey));
-    std::memset(gDataKeyToken, 0, sizeof(gDataKeyToken));
-    scratch_ = tralix_test::FreshScratchDir();
-    configFile_ = scratch_ + "/Tralix.cfg";
-    std::snprintf(gConfigPath, sizeof(gConfigPath), "%s", configFile_.c_str());
-    tralix_test::WriteFile(configFile_, "API_KEY=\nDATA_KEY_TOKEN=\n");
+    PluginTest::SetUp();
     InstallClipboardTool();
     CreateConfigWidget(100, 700, 550, 400);
     field_ = gApiKeyEdit;
@@ -95,71 +76,52 @@ class ApiKeyField : public testing::Test {
   }
 
   void SetClipboard(const std::string& text) { tralix_test::WriteFile(scratch_ + "/clipboard", text); }
-  void EmptyClipboard() { std::remove((scratch_ + "/clipboard").c_str()); }
-
-  void MakeConfigUnwritable() {
-    std::snprintf(gConfigPath, sizeof(gConfigPath), "%s/missing-folder/Tralix.cfg", scratch_.c_str());
-  }
-
-  std::string FileText() const { return tralix_test::ReadFile(configFile_); }
 
   std::string FieldText() const { return xphost::WidgetDescriptor(field_); }
 
-  // Attempts to write API_KEY since the given log line.
-  static int KeyWritesSince(size_t before) {
-    const Lines lines = tralix_test::LogLinesSince(before);
+  int PressCtrlV() {
+    XPKeyState_t state{'v', xplm_ControlFlag | xplm_DownFlag, 0};
+    return ApiKeyTextFieldKeyHandler(xpMsg_KeyPress, field_, reinterpret_cast<intptr_t>(&state), 0);
+  }
+
+  // Writes of API_KEY to the configuration file since the mark.
+  int KeyWritesSinceMark() const {
+    const Lines lines = LogSinceMark();
     return static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
       return line.rfind("Tralix - WriteConfigValue: Attempting to write", 0) == 0 &&
              line.find(" key: API_KEY ") != std::string::npos;
     }));
   }
 
-  // The key field's own lines, in order, without the configuration file's.
-  static Lines FieldLinesSince(size_t before) {
-    auto mentions = [](const std::string& line, const char* word) { return line.find(word) != std::string::npos; };
-    Lines lines;
-    for (const std::string& line : tralix_test::LogLinesSince(before)) {
-      if (mentions(line, "ConfigValue:")) continue;
-      if (mentions(line, "API key") || mentions(line, "Paste") || mentions(line, "Cmd/Ctrl+V")) lines.push_back(line);
-    }
-    return lines;
-  }
-
-  std::string scratch_;
-  std::string configFile_;
   void* field_ = nullptr;
   void* pasteButton_ = nullptr;
 };
 
 TEST_F(ApiKeyField, TypingStoresEveryChangeOnceInMemoryAndFile) {
-  const char* const expected[] = {"t", "tl", "tlx"};
-  for (int i = 0; i < 3; ++i) {
-    SCOPED_TRACE(expected[i]);
-    const size_t before = xphost::LogLines().size();
-    xphost::KeyStroke(field_, "tlx"[i], 0, 0);
-    EXPECT_STREQ(gApiKey, expected[i]);
-    EXPECT_EQ(FileText(), std::string("API_KEY=") + expected[i] + "\nDATA_KEY_TOKEN=\n");
-    EXPECT_EQ(KeyWritesSince(before), 1);
-    EXPECT_EQ(FieldLinesSince(before), Lines{"Tralix - API key manually entered and saved to config"});
+  for (const std::string typed : {"t", "tl", "tlx"}) {
+    SCOPED_TRACE(typed);
+    MarkLog();
+    xphost::KeyStroke(field_, typed.back(), 0, 0);
+    EXPECT_EQ(gApiKey, typed);
+    EXPECT_EQ(ConfigText(), "API_KEY=" + typed + "\nDATA_KEY_TOKEN=\n");
+    EXPECT_EQ(KeyWritesSinceMark(), 1);
   }
 }
 
 TEST_F(ApiKeyField, TrailingBlanksRewriteTheTrimmedKeyAndClearingStoresAnEmptyKey) {
   xphost::TypeText(field_, "tlx");
   ASSERT_TRUE(xphost::ClickWidget(field_));  // caret after the text
-
-  for (int blanks = 1; blanks <= 2; ++blanks) {
-    const size_t before = xphost::LogLines().size();
+  for (const char* text : {"tlx ", "tlx  "}) {
+    MarkLog();
     xphost::KeyStroke(field_, ' ', 0, 0);
-    EXPECT_EQ(FieldText(), "tlx" + std::string(static_cast<size_t>(blanks), ' '));
+    EXPECT_EQ(FieldText(), text);
     EXPECT_STREQ(gApiKey, "tlx");
-    EXPECT_EQ(KeyWritesSince(before), 1) << "the field's text still differs from the trimmed key";
+    EXPECT_EQ(KeyWritesSinceMark(), 1) << "the field's text still differs from the trimmed key";
   }
-
   for (int i = 0; i < 5; ++i) xphost::KeyStroke(field_, XPLM_KEY_DELETE, 0, 0);
   EXPECT_EQ(FieldText(), "");
   EXPECT_STREQ(gApiKey, "");
-  EXPECT_EQ(FileText(), "API_KEY=\nDATA_KEY_TOKEN=\n");
+  EXPECT_EQ(ConfigText(), "API_KEY=\nDATA_KEY_TOKEN=\n");
 }
 
 TEST_F(ApiKeyField, OnlyCtrlVOnItsWayDownPastesWhateverElseIsHeld) {
@@ -187,19 +149,10 @@ TEST_F(ApiKeyField, OnlyCtrlVOnItsWayDownPastesWhateverElseIsHeld) {
     XPSetWidgetDescriptor(field_, "");
     std::memset(gApiKey, 0, sizeof(gApiKey));
     XPKeyState_t state{c.key, c.flags, 0};
-    const size_t before = xphost::LogLines().size();
     EXPECT_EQ(ApiKeyTextFieldKeyHandler(xpMsg_KeyPress, field_, reinterpret_cast<intptr_t>(&state), 0),
               c.pastes ? 1 : 0);
-    if (c.pastes) {
-      EXPECT_EQ(FieldText(), "  tlx_pasted\n");
-      EXPECT_STREQ(gApiKey, "tlx_pasted");
-      EXPECT_EQ(FieldLinesSince(before), (Lines{"Tralix - Cmd/Ctrl+V detected, pasting clipboard into API key field",
-                                                "Tralix - API key pasted and saved to config"}));
-    } else {
-      EXPECT_EQ(FieldText(), "");
-      EXPECT_STREQ(gApiKey, "");
-      EXPECT_TRUE(FieldLinesSince(before).empty());
-    }
+    EXPECT_EQ(FieldText(), c.pastes ? "  tlx_pasted\n" : "");
+    EXPECT_STREQ(gApiKey, c.pastes ? "tlx_pasted" : "");
   }
 }
 
@@ -209,38 +162,32 @@ TEST_F(ApiKeyField, CtrlVThroughTheHostIsConsumedSoNoVReachesTheField) {
   EXPECT_TRUE(xphost::KeyStroke(nullptr, 'v', xplm_ControlFlag, 'V'));
   EXPECT_EQ(FieldText(), "tlx_key");
   EXPECT_STREQ(gApiKey, "tlx_key");
-  EXPECT_EQ(FileText(), "API_KEY=tlx_key\nDATA_KEY_TOKEN=\n");
+  EXPECT_EQ(ConfigText(), "API_KEY=tlx_key\nDATA_KEY_TOKEN=\n");
 }
 
 TEST_F(ApiKeyField, CtrlVWithAnEmptyClipboardIsLeftToTheFieldSilently) {
-  EmptyClipboard();
-  XPKeyState_t state{'v', xplm_ControlFlag | xplm_DownFlag, 0};
-  const size_t before = xphost::LogLines().size();
-  EXPECT_EQ(ApiKeyTextFieldKeyHandler(xpMsg_KeyPress, field_, reinterpret_cast<intptr_t>(&state), 0), 0);
-  EXPECT_TRUE(tralix_test::LogLinesSince(before).empty());
+  MarkLog();
+  EXPECT_EQ(PressCtrlV(), 0);
+  EXPECT_TRUE(LogSinceMark().empty());
   EXPECT_EQ(ApiKeyTextFieldKeyHandler(xpMsg_KeyPress, field_, 0, 0), 0) << "no key state";
 }
 
 TEST_F(ApiKeyField, PasteButtonFillsTheFieldAsCopiedAndStoresTheTrimmedKey) {
   SetClipboard("  tlx_key_42\n");
   void* const root = gConfigWidget;
-  const size_t before = xphost::LogLines().size();
   ASSERT_TRUE(xphost::ClickWidget(pasteButton_));
-  EXPECT_EQ(FieldLinesSince(before), (Lines{"Tralix - Paste button clicked, pasting clipboard into API key field",
-                                            "Tralix - API key pasted via button and saved to config"}));
   EXPECT_EQ(FieldText(), "  tlx_key_42\n");
   EXPECT_STREQ(gApiKey, "tlx_key_42");
-  EXPECT_EQ(FileText(), "API_KEY=tlx_key_42\nDATA_KEY_TOKEN=\n");
+  EXPECT_EQ(ConfigText(), "API_KEY=tlx_key_42\nDATA_KEY_TOKEN=\n");
   xphost::RunFrame(0.05);
   EXPECT_EQ(gConfigWidget, root) << "the dialog never sees a press of Paste";
 }
 
 TEST_F(ApiKeyField, PasteButtonWithAnEmptyClipboardSaysSoAndChangesNothing) {
   XPSetWidgetDescriptor(field_, "typed");
-  EmptyClipboard();
-  const size_t before = xphost::LogLines().size();
+  MarkLog();
   EXPECT_EQ(PasteButtonHandler(xpMsg_PushButtonPressed, pasteButton_, reinterpret_cast<intptr_t>(pasteButton_), 0), 1);
-  EXPECT_EQ(tralix_test::LogLinesSince(before), Lines{"Tralix - Paste button clicked but clipboard is empty"});
+  EXPECT_EQ(LogSinceMark(), Lines{"Tralix - Paste button clicked but clipboard is empty"});
   EXPECT_EQ(FieldText(), "typed");
   EXPECT_EQ(PasteButtonHandler(xpMsg_MouseDown, pasteButton_, 0, 0), 0);
   EXPECT_EQ(PasteButtonHandler(xpMsg_ButtonStateChanged, pasteButton_, 0, 0), 0);
@@ -255,45 +202,39 @@ TEST_F(ApiKeyField, ALongPasteKeepsThe255FirstBytesAsTheKey) {
 
   // The change notice of the long field text compares only what fits.
   std::memset(gApiKey, 0, sizeof(gApiKey));
-  XPKeyState_t state{'v', xplm_ControlFlag | xplm_DownFlag, 0};
-  EXPECT_EQ(ApiKeyTextFieldKeyHandler(xpMsg_KeyPress, field_, reinterpret_cast<intptr_t>(&state), 0), 1);
+  EXPECT_EQ(PressCtrlV(), 1);
   EXPECT_EQ(std::string(gApiKey), longText.substr(0, 255));
-  const size_t before = xphost::LogLines().size();
+  MarkLog();
   EXPECT_EQ(ApiKeyTextFieldKeyHandler(xpMsg_TextFieldChanged, field_, reinterpret_cast<intptr_t>(field_), 0), 0);
-  EXPECT_EQ(KeyWritesSince(before), 0) << "its first 255 bytes equal the stored key";
+  EXPECT_EQ(KeyWritesSinceMark(), 0) << "its first 255 bytes equal the stored key";
 }
 
-TEST_F(ApiKeyField, AKeyTheFileRefusesIsStillUsed) {
-  struct Case {
-    const char* name;
-    bool button;
-    const char* errorLine;
-  };
-  const Case cases[] = {
-      {"button", true, "Tralix - ERROR: Failed to save pasted API key to config via button"},
-      {"Ctrl+V", false, "Tralix - ERROR: Failed to save pasted API key to config"},
-  };
+TEST_F(ApiKeyField, AKeyTheFileRefusesIsStillUsedAndTheFailureReported) {
   SetClipboard("tlx_key");
   MakeConfigUnwritable();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  const std::pair<const char*, std::string> ways[] = {
+      {"button", "Tralix - ERROR: Failed to save pasted API key to config via button"},
+      {"Ctrl+V", "Tralix - ERROR: Failed to save pasted API key to config"},
+      {"typing", "Tralix - ERROR: Failed to save manually entered API key to config"},
+  };
+  for (const auto& [way, error] : ways) {
+    SCOPED_TRACE(way);
     std::memset(gApiKey, 0, sizeof(gApiKey));
-    const size_t before = xphost::LogLines().size();
-    XPKeyState_t state{'v', xplm_ControlFlag | xplm_DownFlag, 0};
-    if (c.button) {
+    MarkLog();
+    if (way == ways[0].first) {
       PasteButtonHandler(xpMsg_PushButtonPressed, pasteButton_, reinterpret_cast<intptr_t>(pasteButton_), 0);
+    } else if (way == ways[1].first) {
+      PressCtrlV();
     } else {
-      ApiKeyTextFieldKeyHandler(xpMsg_KeyPress, field_, reinterpret_cast<intptr_t>(&state), 0);
+      XPSetWidgetDescriptor(field_, "");
+      xphost::KeyStroke(field_, 'a', 0, 0);
     }
-    EXPECT_EQ(FieldLinesSince(before).back(), c.errorLine);
-    EXPECT_STREQ(gApiKey, "tlx_key");
+    const Lines lines = LogSinceMark();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), error), lines.end());
+    EXPECT_STREQ(gApiKey, way == ways[2].first ? "a" : "tlx_key");
   }
-
-  std::memset(gApiKey, 0, sizeof(gApiKey));
-  const size_t before = xphost::LogLines().size();
-  xphost::KeyStroke(field_, 'a', 0, 0);
-  EXPECT_EQ(FieldLinesSince(before), Lines{"Tralix - ERROR: Failed to save manually entered API key to config"});
-  EXPECT_EQ(FileText(), "API_KEY=\nDATA_KEY_TOKEN=\n");
+  UseConfigFile();
+  EXPECT_EQ(ConfigText(), "API_KEY=\nDATA_KEY_TOKEN=\n");
 }
 
 TEST_F(ApiKeyField, OtherMessagesAreLeftToTheField) {

@@ -1,11 +1,15 @@
 #include "PluginTestSupport.h"
 
+#include "CFStandInTesting.h"
+#include "NetworkManager.h"
+#include "Tralix.h"
+#include "UI.h"
 #include "XPHostControl.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -35,18 +39,6 @@ void WriteFile(const std::string& path, const std::string& text) {
   out << text;
 }
 
-void PublishCoreDataRefs() {
-  xphost::SetDataf("sim/flightmodel/position/latitude", 47.4491f);
-  xphost::SetDataf("sim/flightmodel/position/longitude", -122.3093f);
-  xphost::SetDataf("sim/flightmodel/position/elevation", 131.0f);
-  xphost::SetDataf("sim/flightmodel/position/psi", 163.5f);
-  xphost::SetDataf("sim/cockpit/radios/gps_dme_speed_kts", 0.0f);
-  xphost::SetDataf("sim/flightmodel/position/y_agl", 0.0f);
-  xphost::SetDataf("sim/flightmodel/position/altitude_ft_pilot", 430.0f);
-  xphost::SetDatab("sim/aircraft/view/acf_ICAO", "C172");
-  xphost::SetDatab("sim/aircraft/view/acf_ui_name", "Cessna Skyhawk");
-}
-
 std::vector<std::string> LogLinesSince(size_t firstLine) {
   std::vector<std::string> lines = xphost::LogLines();
   if (firstLine >= lines.size()) return {};
@@ -57,5 +49,38 @@ bool LogHasLine(const std::string& line) {
   const std::vector<std::string> lines = xphost::LogLines();
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
+
+void PluginTest::SetUp() {
+  CleanupUI();
+  xphost::Reset();
+  CFStandInClearFailures();
+  gShowLiveData = gShowStatus = gShowConfig = 0;
+  gNetworkBusy = 0;
+  gConsecutiveFailures = 0;
+  gBackoffTime = 0.0f;
+  gLastSendTime = 0.0f;
+  scratch_ = FreshScratchDir();
+  configFile_ = scratch_ + "/Tralix.cfg";
+  UseConfigFile();
+  StoreKeyAndToken("", "");
+}
+
+void PluginTest::TearDown() { CFStandInClearFailures(); }
+
+void PluginTest::StoreKeyAndToken(const char* key, const char* token) {
+  std::memset(gApiKey, 0, sizeof(gApiKey));
+  std::memset(gDataKeyToken, 0, sizeof(gDataKeyToken));
+  std::snprintf(gApiKey, sizeof(gApiKey), "%s", key);
+  std::snprintf(gDataKeyToken, sizeof(gDataKeyToken), "%s", token);
+  WriteFile(configFile_, std::string("API_KEY=") + key + "\nDATA_KEY_TOKEN=" + token + "\n");
+}
+
+void PluginTest::MakeConfigUnwritable() {
+  std::snprintf(gConfigPath, sizeof(gConfigPath), "%s/missing-folder/Tralix.cfg", scratch_.c_str());
+}
+
+void PluginTest::UseConfigFile() { std::snprintf(gConfigPath, sizeof(gConfigPath), "%s", configFile_.c_str()); }
+
+void PluginTest::MarkLog() { logMark_ = xphost::LogLines().size(); }
 
 }  // namespace tralix_test

@@ -1,5 +1,9 @@
-// Helpers shared by the plug-in's unit tests.
+// Helpers and the fixture shared by the plug-in's unit tests.
 #pragma once
+
+#include "PluginState.h"
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -12,11 +16,34 @@ std::string FreshScratchDir();
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 
-// Publishes the nine core datarefs with plausible values: a parked aircraft.
-void PublishCoreDataRefs();
-
 // Log lines (without '\n') logged since the given count of lines.
 std::vector<std::string> LogLinesSince(size_t firstLine);
 bool LogHasLine(const std::string& line);
+
+// The state of a freshly loaded plug-in (host, UI, CF failures, key, token,
+// connection health), also between the cases of a table run in one process,
+// and an empty Tralix.cfg of the test's own that gConfigPath names.
+class PluginTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Puts key and token in memory and in the configuration file.
+  void StoreKeyAndToken(const char* key, const char* token);
+  // Points gConfigPath into a folder that does not exist: every write fails.
+  void MakeConfigUnwritable();
+  // Points gConfigPath back at the test's file.
+  void UseConfigFile();
+  std::string ConfigText() const { return ReadFile(configFile_); }
+
+  void MarkLog();
+  std::vector<std::string> LogSinceMark() const { return LogLinesSince(logMark_); }
+
+  std::string scratch_;
+  std::string configFile_;
+
+ private:
+  size_t logMark_ = 0;
+};
 
 }  // namespace tralix_test
