@@ -108,6 +108,8 @@ void LogFormatted(size_t lineSize, const char* format, ...) {
 }
 
 float TralixMainLoopCallback(float, float, int, void*) {
+  // Before the gates: a request that never ends holds the busy flag.
+  EndOverdueRequests();
   const float now = XPLMGetElapsedTime();
   const float since = now - gLastSendTime;
   if (static_cast<double>(gBackoffTime) + 1.0 > static_cast<double>(since)) return IdleInterval();

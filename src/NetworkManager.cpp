@@ -6,6 +6,7 @@
 #include "LandingDetection.h"
 #include "Tralix.h"
 
+#include "XPLMProcessing.h"
 #include "XPLMUtilities.h"
 
 #include <charconv>
@@ -363,11 +364,23 @@ constexpr size_t kStatusLineSize = 256;
 // the plug-in can detach them before their callback would point into freed code.
 constexpr int kMaxOpenStreams = 8;
 CFReadStreamRef gOpenStreams[kMaxOpenStreams];
+float gOpenStreamStarts[kMaxOpenStreams];  // elapsed simulator time at open
+int gOpenStreamCount;
+
+// The read time-outs only bound the silence between bytes: a service that
+// trickles its answer, or never ends it, would keep a request (and the busy
+// flag) alive for ever. A request is given up this long after it started.
+constexpr float kRequestLifetimeSeconds = 30.0f;
+// ETIMEDOUT as CFNetwork reports a read time-out, in macOS numbering on every
+// platform.
+constexpr SInt32 kReadTimedOutCode = 60;
 
 bool TrackOpenStream(CFReadStreamRef stream) {
-  for (CFReadStreamRef& slot : gOpenStreams) {
-    if (!slot) {
-      slot = stream;
+  for (int i = 0; i < kMaxOpenStreams; ++i) {
+    if (!gOpenStreams[i]) {
+      gOpenStreams[i] = stream;
+      gOpenStreamStarts[i] = XPLMGetElapsedTime();
+      ++gOpenStreamCount;
       return true;
     }
   }
@@ -375,8 +388,11 @@ bool TrackOpenStream(CFReadStreamRef stream) {
 }
 
 void ForgetOpenStream(CFReadStreamRef stream) {
-  for (CFReadStreamRef& slot : gOpenStreams)
-    if (slot == stream) slot = nullptr;
+  for (CFReadStreamRef& slot : gOpenStreams) {
+    if (slot != stream) continue;
+    slot = nullptr;
+    --gOpenStreamCount;
+  }
 }
 
 template <typename Ref>
@@ -485,6 +501,19 @@ void JudgeResponse(CFReadStreamRef stream) {
   CFRelease(response);
 }
 
+void JudgeStreamError(CFStreamError error) {
+  LogFormatted(kStatusLineSize, "Tralix - Network error: domain %ld, code %d\n",
+               static_cast<long>(error.domain), static_cast<int>(error.error));
+  ApplyFailureRule();
+}
+
+// The completion handler is done with the stream.
+void EndStream(CFReadStreamRef stream) {
+  ForgetOpenStream(stream);
+  TearDownStream(stream);
+  gNetworkBusy = 0;
+}
+
 // A value that goes into a header must not carry control bytes.
 bool IsHeaderSafe(const char* text) {
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
@@ -523,19 +552,24 @@ void ReadStreamClientCallBack(CFReadStreamRef stream, CFStreamEventType eventTyp
     case kCFStreamEventEndEncountered:
       JudgeResponse(stream);
       break;
-    case kCFStreamEventErrorOccurred: {
-      const CFStreamError error = CFReadStreamGetError(stream);
-      LogFormatted(kStatusLineSize, "Tralix - Network error: domain %ld, code %d\n",
-                   static_cast<long>(error.domain), static_cast<int>(error.error));
-      ApplyFailureRule();
+    case kCFStreamEventErrorOccurred:
+      JudgeStreamError(CFReadStreamGetError(stream));
       break;
-    }
     default:
       return;
   }
-  ForgetOpenStream(stream);
-  TearDownStream(stream);
-  gNetworkBusy = 0;
+  EndStream(stream);
+}
+
+void EndOverdueRequests() {
+  if (gOpenStreamCount == 0) return;
+  const float now = XPLMGetElapsedTime();
+  for (int i = 0; i < kMaxOpenStreams; ++i) {
+    CFReadStreamRef stream = gOpenStreams[i];
+    if (!stream || now - gOpenStreamStarts[i] < kRequestLifetimeSeconds) continue;
+    JudgeStreamError({kCFStreamErrorDomainPOSIX, kReadTimedOutCode});
+    EndStream(stream);
+  }
 }
 
 // ---- request objects kept until the next request of the same kind --------------
@@ -1108,6 +1142,7 @@ void ShutdownNetwork() {
     TearDownStream(stream);
     stream = nullptr;
   }
+  gOpenStreamCount = 0;
   ReleaseAll(&gBroadcastRequest);
   ReleaseAll(&gLandingRequest);
   ReleaseActivation();

@@ -13,8 +13,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -27,6 +28,10 @@ namespace {
 constexpr char kKey[] = "tlx_client_key";
 constexpr char kToken[] = "tok_client_1";
 constexpr char kActivatePath[] = "/api/v1/apiKey/activate/tlx_client_key";
+constexpr char kElsewhereHost[] = "elsewhere.tralix.test";
+
+// The request kinds a redirect or a hostile answer is tried on.
+enum class Request { Broadcast, LandingEvent, Activation };
 
 class ClientAgainstService : public testing::Test {
  protected:
@@ -59,6 +64,15 @@ class ClientAgainstService : public testing::Test {
   }
 
   static std::string LastLine() { return xphost::LogLines().back(); }
+
+  // Starts a broadcast or a landing event; the landing event's end also clears
+  // the busy flag, which then marks it.
+  static int Start(Request request) {
+    if (request == Request::Broadcast) return Broadcast();
+    static const LandingDataPoint points[10] = {};
+    gNetworkBusy = 1;
+    return SendLandingEvent(-300.0f, 0.5f, points, 10);
+  }
 
   void FailNext(const char* path, int status) {
     tralix::dev::Fault fault;
@@ -110,16 +124,112 @@ TEST_F(ClientAgainstService, EveryStatusIsJudgedAndCountedAsTheTableSays) {
   }
 }
 
-TEST_F(ClientAgainstService, RedirectIsNotFollowedAndCountsAsAFailure) {
-  tralix::dev::Fault redirect;
-  redirect.path = e2e::kBroadcastPath;
-  redirect.redirect = true;
-  service_->AddFault(redirect);
+TEST_F(ClientAgainstService, RedirectsAreFailuresAndNothingReachesTheirTarget) {
+  // Another host, mapped to loopback and trusted like the service itself.
+  const auto sandboxCa = tralix::dev::LoadTlsIdentity(std::getenv("TRALIX_SANDBOX_CA"),
+                                                      std::getenv("TRALIX_SANDBOX_CA_KEY"));
+  tralix::dev::ServiceOptions options;
+  options.port = 8443;
+  options.identity = tralix::dev::IssueTlsIdentity(sandboxCa.certificatePem, sandboxCa.privateKeyPem,
+                                                   {kElsewhereHost});
+  options.apiKeys = {{kKey, "tok_elsewhere"}};
+  tralix::dev::DevService elsewhere(options);
+  elsewhere.Start();
+
+  struct Case {
+    Request request;
+    const char* path;
+  };
+  const Case requests[] = {{Request::Broadcast, e2e::kBroadcastPath},
+                           {Request::LandingEvent, e2e::kEventPath},
+                           {Request::Activation, kActivatePath}};
+  size_t served = 0;
+  for (const Case& c : requests) {
+    for (int status : {307, 302}) {
+      for (bool sameHost : {false, true}) {
+        SCOPED_TRACE(std::string(c.path) + " " + std::to_string(status) + (sameHost ? " same host" : " elsewhere"));
+        tralix::dev::Fault redirect;
+        redirect.path = c.path;
+        redirect.redirect = true;
+        redirect.status = status;
+        if (!sameHost) redirect.location = std::string("https://") + kElsewhereHost + ":8443" + c.path;
+        service_->AddFault(redirect);
+        gConsecutiveFailures = 0;
+        char token[256] = "stale";
+        if (c.request == Request::Activation) {
+          EXPECT_EQ(ActivateApiKey(kKey, token, sizeof(token)), 0);
+          EXPECT_STREQ(token, "") << "no token to save";
+          EXPECT_EQ(LastLine(), "Tralix - API activation failed");
+        } else {
+          ASSERT_EQ(Start(c.request), 1);
+          RunUntilIdle();
+          EXPECT_EQ(LastLine(), "Tralix - ERROR: Request failed with HTTP status code " + std::to_string(status));
+          EXPECT_EQ(gConsecutiveFailures, 1);
+        }
+        EXPECT_EQ(service_->RequestCount(), ++served);
+      }
+    }
+  }
+  EXPECT_EQ(elsewhere.RequestCount(), 0u);
+  elsewhere.Stop();
+}
+
+TEST_F(ClientAgainstService, ARequestLostOnAKeptAliveConnectionIsNotSentAgain) {
   ASSERT_EQ(Broadcast(), 1);
+  RunUntilIdle();  // the connection stays open for the next request
+  tralix::dev::Fault drop;
+  drop.path = e2e::kEventPath;
+  drop.closeWithoutAnswer = true;
+  service_->AddFault(drop);
+  ASSERT_EQ(Start(Request::LandingEvent), 1);
   RunUntilIdle();
-  EXPECT_EQ(LastLine(), "Tralix - ERROR: Request failed with HTTP status code 307");
+  const auto requests = service_->Requests();
+  EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](const auto& r) { return r.path == e2e::kEventPath; }),
+            1);
+  const auto lines = xphost::LogLines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.rfind("Tralix - Network error", 0) == 0; }),
+            1);
+  EXPECT_EQ(LastLine(), "Tralix - Network error: domain 4, code -4");
   EXPECT_EQ(gConsecutiveFailures, 1);
-  EXPECT_EQ(service_->RequestCount(), 1u);
+}
+
+TEST_F(ClientAgainstService, ARequestStillInFlightAfterThirtySecondsEndsAsAReadTimeout) {
+  tralix::dev::Fault trickle;
+  trickle.body = std::string(200, ' ');
+  trickle.trickleChunkBytes = 1;
+  trickle.trickleInterval = std::chrono::milliseconds(1000);
+  tralix::dev::Fault endless;
+  endless.endlessBody = true;
+  for (const tralix::dev::Fault& answer : {trickle, endless}) {
+    for (Request request : {Request::Broadcast, Request::LandingEvent}) {
+      SCOPED_TRACE(std::string(answer.endlessBody ? "endless" : "trickle") +
+                   (request == Request::Broadcast ? " broadcast" : " landing event"));
+      tralix::dev::Fault fault = answer;
+      fault.path = request == Request::Broadcast ? e2e::kBroadcastPath : e2e::kEventPath;
+      service_->ClearRequests();
+      service_->AddFault(fault);
+      gConsecutiveFailures = 0;
+      const double startedAt = xphost::ElapsedTime();
+      ASSERT_EQ(Start(request), 1);
+      // Bytes are flowing when the time is up.
+      ASSERT_TRUE(service_->WaitForRequests(1, std::chrono::seconds(5)));
+      for (int pass = 0; pass < 50; ++pass) CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, true);
+      const size_t linesBefore = xphost::LogLines().size();
+      for (double after : {29.9, 30.0}) {
+        xphost::SetElapsedTime(startedAt + after);
+        gLastSendTime = static_cast<float>(xphost::ElapsedTime());  // holds the send gate shut
+        TralixMainLoopCallback(0.0f, 0.0f, 0, nullptr);
+      }
+      const auto lines = xphost::LogLines();
+      ASSERT_EQ(lines.size(), linesBefore + 1);
+      EXPECT_EQ(lines.back(), "Tralix - Network error: domain 1, code 60");
+      EXPECT_EQ(gNetworkBusy, 0);
+      EXPECT_EQ(gConsecutiveFailures, 1);
+      EXPECT_EQ(CFStandInLiveObjectCountOfKind("CFReadStream"), 0);
+      service_->ClearFaults();
+    }
+  }
 }
 
 TEST_F(ClientAgainstService, NamesWithQuotesAndControlBytesStillMakeValidBodies) {

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -227,6 +228,35 @@ TEST_F(CFHttp, FailedConnectionsReportWhatHappened) {
   untrusted.Start();
   DevService misnamed(SandboxServiceOptions(443, "127.0.0.2"));
   misnamed.Start();
+  // Trusted servers below the TLS floor: a static-RSA suite only, TLS 1.1 only.
+  const auto sandboxCa = tralix::dev::LoadTlsIdentity(std::getenv("TRALIX_SANDBOX_CA"), std::getenv("TRALIX_SANDBOX_CA_KEY"));
+  ServiceOptions staticRsaOptions = SandboxServiceOptions(8445);
+  staticRsaOptions.identity =
+      tralix::dev::IssueTlsIdentity(sandboxCa.certificatePem, sandboxCa.privateKeyPem, {"api.tralix.net"}, true);
+  staticRsaOptions.tlsOnlyVersion = "1.2";
+  staticRsaOptions.tlsCiphers = "AES128-GCM-SHA256";
+  DevService staticRsa(staticRsaOptions);
+  staticRsa.Start();
+  ServiceOptions tls11Options = SandboxServiceOptions(8446);
+  tls11Options.tlsOnlyVersion = "1.1";
+  DevService tls11(tls11Options);
+  tls11.Start();
+  // A plain-HTTP server whose answer has no status line.
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(8447);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  std::thread garbage([listener] {
+    int connection = accept(listener, nullptr, nullptr);
+    char request[4096];
+    (void)recv(connection, request, sizeof request, 0);
+    const char answer[] = "garbage\r\n\r\n";
+    (void)send(connection, answer, sizeof answer - 1, MSG_NOSIGNAL);
+    close(connection);
+  });
 
   struct Case {
     std::string url;
@@ -239,6 +269,9 @@ TEST_F(CFHttp, FailedConnectionsReportWhatHappened) {
       {"https://localhost:8443/api/v1/data/client/event", kCFStreamErrorDomainSSL, -9812},   // unknown root
       {"https://127.0.0.2/api/v1/data/client/event", kCFStreamErrorDomainSSL, -9843},        // wrong name
       {"http://api.tralix.net:443/api/v1/data/client/event", kCFStreamErrorDomainHTTP, -4},  // plain HTTP to TLS: dropped
+      {"https://api.tralix.net:8445/api/v1/data/client/event", kCFStreamErrorDomainSSL, -9800},  // static RSA
+      {"https://api.tralix.net:8446/api/v1/data/client/event", kCFStreamErrorDomainSSL, -9800},  // TLS 1.1
+      {"http://api.tralix.net:8447/api/v1/data/client/event", kCFStreamErrorDomainHTTP, -1},  // no status line
   };
   for (const Case &test : cases) {
     Outcome outcome = cftest::RunScheduled({test.url});
@@ -248,6 +281,20 @@ TEST_F(CFHttp, FailedConnectionsReportWhatHappened) {
   }
   EXPECT_EQ(untrusted.RequestCount(), 0u);
   EXPECT_EQ(misnamed.RequestCount(), 0u);
+  EXPECT_EQ(staticRsa.RequestCount(), 0u);
+  EXPECT_EQ(tls11.RequestCount(), 0u);
+  garbage.join();
+  close(listener);
+
+  // A body that never ends is read no further than 8 MiB.
+  Fault endless;
+  endless.endlessBody = true;
+  service->AddFault(endless);
+  cftest::SyncResult unbounded = cftest::RunSynchronous(Broadcast());
+  EXPECT_LT(unbounded.lastRead, 0);
+  EXPECT_EQ(unbounded.error.domain, kCFStreamErrorDomainPOSIX);
+  EXPECT_EQ(unbounded.error.error, 27);  // EFBIG
+  EXPECT_LE(unbounded.body.size(), size_t{8} << 20);
 }
 
 TEST_F(CFHttp, ADroppedConnectionIsAnErrorNotAnAnswer) {

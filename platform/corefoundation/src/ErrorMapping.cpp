@@ -56,8 +56,11 @@ SInt32 DarwinErrno(long systemErrno) {
     case EADDRNOTAVAIL: return 49;
     case ENETDOWN: return 50;
     case ENETUNREACH: return 51;
+    case ENETRESET: return 52;
     case ECONNABORTED: return 53;
     case ECONNRESET: return 54;
+    case ENOBUFS: return 55;
+    case ENOTCONN: return 57;
     case ETIMEDOUT: return kDarwinETIMEDOUT;
     case ECONNREFUSED: return kDarwinECONNREFUSED;
     case EHOSTDOWN: return 64;
@@ -67,7 +70,8 @@ SInt32 DarwinErrno(long systemErrno) {
   }
 }
 
-CFStreamError StreamErrorFor(int curlCode, long systemErrno, long verifyResult, bool responseStarted) {
+CFStreamError StreamErrorFor(int curlCode, long systemErrno, long verifyResult, const Progress &progress) {
+  if (progress.bodyTooLarge) return {kDomainPOSIX, kDarwinEFBIG};
   switch (static_cast<CURLcode>(curlCode)) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
@@ -91,14 +95,18 @@ CFStreamError StreamErrorFor(int curlCode, long systemErrno, long verifyResult, 
       return {kDomainSSL, kErrSSLProtocol};
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
+    case CURLE_SEND_FAIL_REWIND:  // a kept-alive connection died under the request
       return {kDomainHTTP, kHTTPConnectionLost};
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
-      if (responseStarted && systemErrno != 0) return {kDomainPOSIX, DarwinErrno(systemErrno)};
+      if (progress.responseStarted && systemErrno != 0) return {kDomainPOSIX, DarwinErrno(systemErrno)};
       return {kDomainHTTP, kHTTPConnectionLost};
     case CURLE_TOO_MANY_REDIRECTS:
       return {kDomainHTTP, kHTTPRedirectionLoop};
     case CURLE_UNSUPPORTED_PROTOCOL:
+      // After the request went out this is an answer that is not HTTP (a
+      // garbage status line); before it, or on a redirect, the URL's scheme.
+      return {kDomainHTTP, progress.requestSent ? kHTTPParseFailure : kHTTPBadURL};
     case CURLE_URL_MALFORMAT:
       return {kDomainHTTP, kHTTPBadURL};
     case CURLE_WEIRD_SERVER_REPLY:

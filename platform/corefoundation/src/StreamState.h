@@ -75,6 +75,9 @@ void AnnounceChange(StreamState &state);
 
 // The worker holds back bytes once this many are waiting to be read.
 constexpr size_t kMaxUnreadBytes = 1u << 20;
+// A response body longer than this is not read further: the exchange ends with
+// {POSIX, EFBIG}. Far above any answer a client of this library needs.
+constexpr size_t kMaxResponseBodyBytes = 8u << 20;
 
 }  // namespace cfstandin
 

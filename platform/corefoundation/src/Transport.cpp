@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <csignal>
 #include <map>
 #include <thread>
@@ -29,6 +30,12 @@ constexpr char kUserAgent[] = "CFNetwork-stand-in (libcurl)";
 constexpr long kMaxRedirects = 10;
 constexpr long kMaxIdleConnections = 8;
 constexpr int kIdlePollMilliseconds = 1000;
+// TLS 1.2 suites with forward secrecy and an AEAD cipher; TLS 1.3 keeps
+// OpenSSL's own suites, which all are.
+constexpr char kTls12Ciphers[] =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+    "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+    "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
 
 enum class CommandKind { Start, Cancel, Resume };
 
@@ -48,6 +55,11 @@ struct Exchange {
   bool headPublished = false;
   bool paused = false;
   Clock::time_point lastByteAt;
+  size_t bodyOffsetSent = 0;       // how much of the request body libcurl has taken
+  bool rewindForRedirect = false;  // a followed redirect may send the body once more
+  bool followingRedirect = false;  // the last header block was a redirect being followed
+  size_t responseBodyBytes = 0;
+  bool bodyTooLarge = false;
 };
 
 bool StartsWith(const std::string &text, const char *prefix) { return text.rfind(prefix, 0) == 0; }
@@ -100,10 +112,14 @@ size_t OnHeaderLine(char *buffer, size_t size, size_t count, void *userData) {
   if (StartsWith(line, "HTTP/")) {
     exchange.head = ParseStatusLine(line);
     exchange.headStarted = true;
+    exchange.followingRedirect = false;
   } else if (line.empty()) {
     if (exchange.headStarted && IsFinalHead(exchange)) {
       std::lock_guard<std::mutex> lock(StreamMutex());
       PublishHead(exchange);
+    } else if (exchange.head.statusCode >= 300) {
+      exchange.followingRedirect = true;
+      exchange.rewindForRedirect = true;
     }
   } else if (!exchange.headPublished && exchange.headStarted) {
     if ((line[0] == ' ' || line[0] == '\t') && !exchange.head.headers.empty()) {
@@ -124,6 +140,11 @@ size_t OnBodyBytes(char *buffer, size_t size, size_t count, void *userData) {
   std::lock_guard<std::mutex> lock(StreamMutex());
   StreamState &state = *exchange.state;
   if (state.closed) return 0;
+  exchange.responseBodyBytes += length;
+  if (exchange.responseBodyBytes > kMaxResponseBodyBytes) {
+    exchange.bodyTooLarge = true;
+    return 0;
+  }
   if (state.Unread() > 0 && state.Unread() + length > kMaxUnreadBytes) {
     state.pausedForReader = true;
     exchange.paused = true;
@@ -135,6 +156,28 @@ size_t OnBodyBytes(char *buffer, size_t size, size_t count, void *userData) {
   exchange.lastByteAt = Clock::now();
   AnnounceChange(state);
   return length;
+}
+
+// The body goes to libcurl through a read callback, never as POSTFIELDS: a
+// body it cannot rewind is one it cannot silently send again when a kept-alive
+// connection dies after the request was written. That retry then fails the
+// exchange instead.
+size_t OnRequestBodyWanted(char *buffer, size_t size, size_t count, void *userData) {
+  auto &exchange = *static_cast<Exchange *>(userData);
+  const std::string &body = exchange.state->request.body;
+  size_t length = std::min(size * count, body.size() - exchange.bodyOffsetSent);
+  std::memcpy(buffer, body.data() + exchange.bodyOffsetSent, length);
+  exchange.bodyOffsetSent += length;
+  return length;
+}
+
+// Only a redirect the caller asked to follow may send the body again, once.
+int OnRewindRequestBody(void *userData, curl_off_t offset, int origin) {
+  auto &exchange = *static_cast<Exchange *>(userData);
+  if (!exchange.rewindForRedirect || offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+  exchange.rewindForRedirect = false;
+  exchange.bodyOffsetSent = 0;
+  return CURL_SEEKFUNC_OK;
 }
 
 curl_slist *HeaderListFor(const RequestSpec &request) {
@@ -153,20 +196,22 @@ curl_slist *HeaderListFor(const RequestSpec &request) {
 void SetMethodAndBody(CURL *easy, const RequestSpec &request) {
   const std::string &method = request.method;
   const std::string &body = request.body;
-  if (method == "POST") {
-    curl_easy_setopt(easy, CURLOPT_POST, 1L);
-  } else if (method == "GET" && body.empty()) {
+  if (method == "GET" && body.empty()) {
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     return;
-  } else if (method == "HEAD") {
+  }
+  if (method == "HEAD") {
     curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     return;
-  } else {
+  }
+  if (method != "POST") {
     curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
     if (body.empty()) return;
   }
+  curl_easy_setopt(easy, CURLOPT_POST, 1L);
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(easy, CURLOPT_READFUNCTION, OnRequestBodyWanted);
+  curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, OnRewindRequestBody);
 }
 
 class Worker {
@@ -349,7 +394,7 @@ void Worker::Begin(const std::shared_ptr<StreamState> &state) {
   if (easy == nullptr) {
     std::lock_guard<std::mutex> lock(StreamMutex());
     state->outcome = Outcome::Failed;
-    state->error = StreamErrorFor(CURLE_OUT_OF_MEMORY, 0, 0, false);
+    state->error = StreamErrorFor(CURLE_OUT_OF_MEMORY, 0, 0, {});
     AnnounceChange(*state);
     return;
   }
@@ -370,6 +415,8 @@ void Worker::Begin(const std::shared_ptr<StreamState> &state) {
   if (FindHeader(request.headers, "User-Agent") == nullptr) curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  curl_easy_setopt(easy, CURLOPT_SSL_CIPHER_LIST, kTls12Ciphers);
   // The system bundle alone: with a CA folder set as well (Debian's default)
   // libcurl parses the bundle again for every new connection instead of
   // keeping the parsed store.
@@ -385,6 +432,8 @@ void Worker::Begin(const std::shared_ptr<StreamState> &state) {
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, exchange.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBodyBytes);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, exchange.get());
+  curl_easy_setopt(easy, CURLOPT_READDATA, exchange.get());
+  curl_easy_setopt(easy, CURLOPT_SEEKDATA, exchange.get());
   curl_easy_setopt(easy, CURLOPT_PRIVATE, exchange.get());
 
   curl_multi_add_handle(multi_, easy);
@@ -396,12 +445,13 @@ void Worker::Finish(CURL *easy, CURLcode result) {
   void *privateData = nullptr;
   curl_easy_getinfo(easy, CURLINFO_PRIVATE, &privateData);
   auto &exchange = *static_cast<Exchange *>(privateData);
-  long connects = 0, systemErrno = 0, verifyResult = 0;
+  long connects = 0, systemErrno = 0, verifyResult = 0, requestBytes = 0;
   char *effectiveUrl = nullptr;
   curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
   curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &systemErrno);
   curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
   curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+  curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &requestBytes);
   connectionsOpened += connects;
   {
     std::lock_guard<std::mutex> lock(StreamMutex());
@@ -412,7 +462,9 @@ void Worker::Finish(CURL *easy, CURLcode result) {
       state.outcome = Outcome::Finished;
     } else {
       state.outcome = Outcome::Failed;
-      state.error = StreamErrorFor(result, systemErrno, verifyResult, exchange.headStarted);
+      Progress progress{exchange.headStarted, requestBytes > 0 && !exchange.followingRedirect,
+                        exchange.bodyTooLarge};
+      state.error = StreamErrorFor(result, systemErrno, verifyResult, progress);
     }
     AnnounceChange(state);
   }

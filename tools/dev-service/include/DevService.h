@@ -25,6 +25,11 @@ struct TlsIdentity {
 // A fresh test CA and a server certificate for `names` (host names, or IP
 // literals), valid from an hour ago for 30 days. Throws std::runtime_error.
 TlsIdentity GenerateTlsIdentity(const std::vector<std::string> &names);
+// A server certificate for `names` signed by an existing CA (PEM texts), with
+// an RSA key when rsaKey is set (static-RSA suites need one), EC P-256 otherwise.
+// Throws std::runtime_error.
+TlsIdentity IssueTlsIdentity(const std::string &caCertificatePem, const std::string &caPrivateKeyPem,
+                             const std::vector<std::string> &names, bool rsaKey = false);
 // Reads PEM files; caFile may be empty. Throws std::runtime_error.
 TlsIdentity LoadTlsIdentity(const std::string &certificateFile, const std::string &privateKeyFile,
                             const std::string &caFile = "");
@@ -37,6 +42,11 @@ struct ServiceOptions {
   std::vector<std::string> certificateNames = {"localhost", "127.0.0.1", "api.tralix.net"};
   std::map<std::string, std::string> apiKeys;  // API key -> the data token it activates to
   std::string recordFile;  // when set, every request is appended to it as a JSON line on arrival
+  // What TLS the server offers, to test clients against weak servers: only this
+  // one version ("1.1", "1.2"; empty: 1.2 and later), and these TLS 1.2 suites
+  // (OpenSSL cipher list; empty: OpenSSL's defaults).
+  std::string tlsOnlyVersion;
+  std::string tlsCiphers;
 };
 
 struct RecordedRequest {
@@ -68,11 +78,12 @@ struct Fault {
   int status = 0;  // answer with this status and a small JSON body (0: the normal answer)
   std::chrono::milliseconds delay{0};  // wait before answering
   bool closeWithoutAnswer = false;     // after the delay, drop the connection without a byte
-  bool redirect = false;               // answer 307 to `location`
+  bool redirect = false;               // answer `status` (307 when 0) to `location`
   std::string location;                // empty: the same path with "?redirected=1"
   size_t trickleChunkBytes = 0;        // send the answer's body this many bytes at a time ...
   std::chrono::milliseconds trickleInterval{0};  // ... with this pause before each piece
   std::optional<std::string> body;     // replaces the answer's body
+  bool endlessBody = false;  // a 200 whose chunked body never ends (pieces of trickleChunkBytes, or 16 KiB)
 };
 
 class DevService {

@@ -98,6 +98,27 @@ std::string ReadFile(const std::string &path) {
   return content.str();
 }
 
+
+// A server certificate for `names`, signed by `ca` with `caKey`.
+std::string SignedServerCertificate(EVP_PKEY *serverKey, X509 *ca, EVP_PKEY *caKey, const std::vector<std::string> &names) {
+  Require(!names.empty(), "no names");
+  OwnedCert server(NewCertificate(serverKey, names.front()));
+  X509_set_issuer_name(server.get(), X509_get_subject_name(ca));
+  std::string alternativeNames;
+  for (const std::string &name : names) {
+    if (!alternativeNames.empty()) alternativeNames += ',';
+    alternativeNames += (IsIpLiteral(name) ? "IP:" : "DNS:") + name;
+  }
+  AddExtension(server.get(), ca, NID_subject_alt_name, alternativeNames);
+  AddExtension(server.get(), ca, NID_basic_constraints, "critical,CA:FALSE");
+  bool rsa = EVP_PKEY_is_a(serverKey, "RSA") == 1;
+  AddExtension(server.get(), ca, NID_key_usage, rsa ? "critical,digitalSignature,keyEncipherment" : "critical,digitalSignature");
+  AddExtension(server.get(), ca, NID_ext_key_usage, "serverAuth");
+  AddExtension(server.get(), ca, NID_authority_key_identifier, "keyid");
+  Require(X509_sign(server.get(), caKey, EVP_sha256()) > 0, "sign server certificate");
+  return CertificatePem(server.get());
+}
+
 }  // namespace
 
 TlsIdentity GenerateTlsIdentity(const std::vector<std::string> &names) {
@@ -111,21 +132,19 @@ TlsIdentity GenerateTlsIdentity(const std::vector<std::string> &names) {
   Require(X509_sign(ca.get(), caKey.get(), EVP_sha256()) > 0, "sign CA");
 
   OwnedKey serverKey(EVP_EC_gen("P-256"));
-  OwnedCert server(NewCertificate(serverKey.get(), names.front()));
-  X509_set_issuer_name(server.get(), X509_get_subject_name(ca.get()));
-  std::string alternativeNames;
-  for (const std::string &name : names) {
-    if (!alternativeNames.empty()) alternativeNames += ',';
-    alternativeNames += (IsIpLiteral(name) ? "IP:" : "DNS:") + name;
-  }
-  AddExtension(server.get(), ca.get(), NID_subject_alt_name, alternativeNames);
-  AddExtension(server.get(), ca.get(), NID_basic_constraints, "critical,CA:FALSE");
-  AddExtension(server.get(), ca.get(), NID_key_usage, "critical,digitalSignature");
-  AddExtension(server.get(), ca.get(), NID_ext_key_usage, "serverAuth");
-  AddExtension(server.get(), ca.get(), NID_authority_key_identifier, "keyid");
-  Require(X509_sign(server.get(), caKey.get(), EVP_sha256()) > 0, "sign server certificate");
+  std::string server = SignedServerCertificate(serverKey.get(), ca.get(), caKey.get(), names);
+  return {server, PrivateKeyPem(serverKey.get()), CertificatePem(ca.get())};
+}
 
-  return {CertificatePem(server.get()), PrivateKeyPem(serverKey.get()), CertificatePem(ca.get())};
+TlsIdentity IssueTlsIdentity(const std::string &caCertificatePem, const std::string &caPrivateKeyPem,
+                             const std::vector<std::string> &names, bool rsaKey) {
+  OwnedBio caText(BIO_new_mem_buf(caCertificatePem.data(), static_cast<int>(caCertificatePem.size())));
+  OwnedCert ca(PEM_read_bio_X509(caText.get(), nullptr, nullptr, nullptr));
+  OwnedBio keyText(BIO_new_mem_buf(caPrivateKeyPem.data(), static_cast<int>(caPrivateKeyPem.size())));
+  OwnedKey caKey(PEM_read_bio_PrivateKey(keyText.get(), nullptr, nullptr, nullptr));
+  OwnedKey serverKey(rsaKey ? EVP_RSA_gen(2048) : EVP_EC_gen("P-256"));
+  std::string server = SignedServerCertificate(serverKey.get(), ca.get(), caKey.get(), names);
+  return {server, PrivateKeyPem(serverKey.get()), caCertificatePem};
 }
 
 TlsIdentity LoadTlsIdentity(const std::string &certificateFile, const std::string &privateKeyFile,

@@ -163,8 +163,20 @@ bool HasPeer(int fd) {
   return getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0;
 }
 
-bool ConfigureTls(SSL_CTX &context, const TlsIdentity &identity) {
+// Only what the options offer: one protocol version, or these TLS 1.2 suites.
+bool RestrictTls(SSL_CTX &context, const ServiceOptions &options) {
+  if (options.tlsOnlyVersion == "1.1") {
+    SSL_CTX_set_security_level(&context, 0);  // OpenSSL 3 refuses TLS 1.1 above level 0
+    return SSL_CTX_set_min_proto_version(&context, TLS1_1_VERSION) == 1 &&
+           SSL_CTX_set_max_proto_version(&context, TLS1_1_VERSION) == 1;
+  }
+  if (options.tlsOnlyVersion == "1.2" && SSL_CTX_set_max_proto_version(&context, TLS1_2_VERSION) != 1) return false;
+  return options.tlsCiphers.empty() || SSL_CTX_set_cipher_list(&context, options.tlsCiphers.c_str()) == 1;
+}
+
+bool ConfigureTls(SSL_CTX &context, const TlsIdentity &identity, const ServiceOptions &options) {
   SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
+  if (!RestrictTls(context, options)) return false;
   BIO *certificates = BIO_new_mem_buf(identity.certificatePem.data(), static_cast<int>(identity.certificatePem.size()));
   X509 *leaf = PEM_read_bio_X509(certificates, nullptr, nullptr, nullptr);
   bool ok = leaf != nullptr && SSL_CTX_use_certificate(&context, leaf) == 1;
@@ -316,6 +328,14 @@ void DevService::Impl::Respond(httplib::Response &response, const Answer &answer
   // These statuses carry no body; one sent anyway would be read as the start of
   // the next answer on the kept-alive connection.
   if (answer.status == 204 || answer.status == 304) return;
+  if (fault != nullptr && fault->endlessBody) {
+    auto piece = std::make_shared<std::string>(fault->trickleChunkBytes != 0 ? fault->trickleChunkBytes : 16384, ' ');
+    auto interval = fault->trickleInterval;
+    response.set_chunked_content_provider("application/json", [this, piece, interval](size_t, httplib::DataSink &sink) {
+      return SleepUnlessStopping(interval) && sink.write(piece->data(), piece->size());
+    });
+    return;
+  }
   if (fault == nullptr || fault->trickleChunkBytes == 0) {
     response.set_content(answer.body, "application/json");
     return;
@@ -341,7 +361,7 @@ void DevService::Impl::Serve(const httplib::Request &request, httplib::Response 
     }
     if (fault->redirect) {
       if (fault->location.empty()) fault->location = recorded.path + "?redirected=1";
-      answer = JsonAnswer(307, {{"location", fault->location}}, "redirected");
+      answer = JsonAnswer(fault->status != 0 ? fault->status : 307, {{"location", fault->location}}, "redirected");
     }
     if (fault->body) answer.body = *fault->body;
     if (fault->closeWithoutAnswer) answer = {0, "", "dropped"};
@@ -368,8 +388,9 @@ void DevService::Start() {
   if (impl.server) throw std::runtime_error("dev service already started");
   impl.identity = impl.options.identity ? *impl.options.identity : GenerateTlsIdentity(impl.options.certificateNames);
   const TlsIdentity &identity = impl.identity;
-  impl.server = std::make_unique<httplib::SSLServer>([&identity](SSL_CTX &context) {
-    return ConfigureTls(context, identity);
+  const ServiceOptions &options = impl.options;
+  impl.server = std::make_unique<httplib::SSLServer>([&identity, &options](SSL_CTX &context) {
+    return ConfigureTls(context, identity, options);
   });
   httplib::SSLServer &server = *impl.server;
   if (!server.is_valid()) throw std::runtime_error("dev service: the TLS certificate or key does not load");

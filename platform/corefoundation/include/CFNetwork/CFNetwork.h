@@ -6,12 +6,15 @@
    store, sending, receiving) on a worker thread owned by this library; the
    thread that opens and reads the stream never waits on the network except in
    a blocking CFReadStreamRead. Connections to the same host are kept alive and
-   reused. Bytes read are the response body only.
+   reused; a request whose kept-alive connection dies before any answer is not
+   sent again but fails (connection lost). TLS is 1.2 or later, and TLS 1.2 only
+   with ECDHE key exchange and AES-GCM or ChaCha20. Bytes read are the response
+   body only, at most 8 MiB of it.
 
    Errors (CFReadStreamGetError), by what happened:
      connection refused / unreachable, reset       kCFStreamErrorDomainPOSIX, the macOS errno
                                                   (ECONNREFUSED 61, ENETUNREACH 51, EHOSTUNREACH 65,
-                                                   ECONNRESET 54)
+                                                   ECONNRESET 54, ENOTCONN 57)
      read timeout (no byte for that long), or a
      connect that timed out                        kCFStreamErrorDomainPOSIX, ETIMEDOUT 60
      unknown host name                             kCFStreamErrorDomainNetDB (12), EAI_NONAME 8
@@ -19,10 +22,13 @@
      host name                                     kCFStreamErrorDomainSSL (3), errSSLXCertChainInvalid
                                                   -9807 / errSSLCertExpired -9814 / errSSLUnknownRootCert
                                                   -9812 / errSSLHostNameMismatch -9843
-     any other TLS failure                         kCFStreamErrorDomainSSL, errSSLProtocol -9800
+     any other TLS failure (no common protocol
+     version or cipher suite included)             kCFStreamErrorDomainSSL, errSSLProtocol -9800
      connection closed before or during the
-     response                                      kCFStreamErrorDomainHTTP (4), -4 (connection lost)
-     unreadable response                           kCFStreamErrorDomainHTTP, -1 (parse failure)
+     response, or a kept-alive connection lost
+     under the request                             kCFStreamErrorDomainHTTP (4), -4 (connection lost)
+     unreadable response (a garbage status line)   kCFStreamErrorDomainHTTP, -1 (parse failure)
+     response body longer than 8 MiB               kCFStreamErrorDomainPOSIX, EFBIG 27
      too many redirects                            kCFStreamErrorDomainHTTP, -2 (redirection loop)
      URL the transport cannot use, or a redirect
      from https to another scheme                  kCFStreamErrorDomainHTTP, -3 (bad URL)
