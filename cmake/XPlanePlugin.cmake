@@ -5,8 +5,9 @@
 # hides every symbol and exports only the five plug-in entry points.
 #
 # macOS: the real SDK frameworks from XPLANE_SDK_DIR, a universal x86_64 + arm64
-# bundle for CMAKE_OSX_DEPLOYMENT_TARGET (set in CMakeLists.txt). Linux and others: the SDK symbols stay undefined and are resolved from
-# the simulator process when it loads the plug-in.
+# bundle for CMAKE_OSX_DEPLOYMENT_TARGET (set in CMakeLists.txt). Linux and
+# others: the SDK symbols stay undefined and are resolved from the simulator
+# process when it loads the plug-in.
 
 set(XPLANE_SDK_DIR "" CACHE PATH "Root of the X-Plane SDK (the folder holding CHeaders/ and Libraries/); required on macOS")
 
