@@ -1,12 +1,14 @@
 # Front door. `make demo` flies the demo flight; `make test` runs the whole suite
-# (normal build, sanitizer build, short fuzz runs). Both install the Debian
-# packages they need first when run as root on a fresh machine.
+# (normal build, sanitizer build, short fuzz runs); `make package` writes the
+# release zip to dist/. They install the Debian packages they need first when run
+# as root on a fresh Debian machine.
 
 BUILD_DIR      ?= build
 SAN_BUILD_DIR  ?= build-san
 FUZZ_BUILD_DIR ?= build-fuzz
 JOBS           ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS   ?= 20
+CMAKE_ARGS     ?=
 
 DEB_PACKAGES = cmake make g++ clang libclang-rt-14-dev binutils pkg-config \
   libgtest-dev libgmock-dev libbenchmark-dev \
@@ -14,12 +16,15 @@ DEB_PACKAGES = cmake make g++ clang libclang-rt-14-dev binutils pkg-config \
   libcpp-httplib-dev nlohmann-json3-dev \
   iproute2 util-linux xvfb xclip locales
 
-.PHONY: all deps build test test-normal test-sanitize test-fuzz demo bench clean
+.PHONY: all deps configure build test test-normal test-sanitize test-fuzz demo package bench clean
 
 all: build
 
 deps:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+	@if ! command -v dpkg-query >/dev/null 2>&1; then \
+	  echo "Not a Debian system: the tools come from you (CMake, a C++17 compiler)"; exit 0; \
+	fi; \
+	missing=""; for p in $(DEB_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -28,8 +33,10 @@ deps:
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	fi
 
-build: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+
+build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
 test: test-normal test-sanitize test-fuzz
@@ -49,9 +56,15 @@ test-fuzz: deps
 	  FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run-all $(FUZZ_BUILD_DIR); \
 	else echo "no fuzz targets yet"; fi
 
-demo: build
-	@if [ -x tools/tralix-sim/demo.sh ]; then tools/tralix-sim/demo.sh $(BUILD_DIR); \
-	else echo "the demo flight is not built yet (see README)"; exit 1; fi
+# Only what the demo flies: tralix-sim, which brings the plug-in, the headless
+# host and the service stand-in; the tests and benchmarks wait for `make test`.
+demo: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target tralix-sim
+	tools/tralix-sim/demo.sh $(BUILD_DIR)
+
+# dist/Tralix-<version>-<platform>.zip: builds the plug-in alone, then packs it.
+package: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target release_zip
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done

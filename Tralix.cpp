@@ -42,7 +42,7 @@ namespace {
 constexpr char kPluginName[] = "Tralix";
 constexpr char kPluginSignature[] = "net.tralix.bridge.zuzezarorizivov";
 constexpr char kPluginDescription[] =
-    "Tralix Connection Bridge v0.0.12 - Real-time flight data connector for X-Plane";
+    "Tralix Connection Bridge v" TRALIX_VERSION " - Real-time flight data connector for X-Plane";
 static_assert(sizeof(kPluginDescription) == 79, "description is 78 characters");
 
 constexpr float kFirstCallInterval = 0.1f;

@@ -164,6 +164,10 @@ void TearDown(CFReadStreamRef stream) {
   CFRelease(stream);
 }
 
+// The service client's calls, deprecated on macOS as in the plug-in.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
 // The service client's completion handler, in short.
 void OnEvent(CFReadStreamRef stream, CFStreamEventType type, void *info) {
   auto &exchange = *static_cast<Exchange *>(info);
@@ -210,6 +214,8 @@ void StartBroadcast(const std::string &url, double timeoutSeconds, Exchange &exc
   CFRelease(target);
   CFRelease(urlText);
 }
+
+#pragma GCC diagnostic pop
 
 struct CallerCost {
   Clock::duration inside{};

@@ -5,8 +5,9 @@
 # hides every symbol and exports only the five plug-in entry points.
 #
 # macOS: the real SDK frameworks from XPLANE_SDK_DIR, a universal x86_64 + arm64
-# bundle. Linux and others: the SDK symbols stay undefined and are resolved from
-# the simulator process when it loads the plug-in.
+# bundle for CMAKE_OSX_DEPLOYMENT_TARGET (set in CMakeLists.txt). Linux and
+# others: the SDK symbols stay undefined and are resolved from the simulator
+# process when it loads the plug-in.
 
 set(XPLANE_SDK_DIR "" CACHE PATH "Root of the X-Plane SDK (the folder holding CHeaders/ and Libraries/); required on macOS")
 
@@ -40,8 +41,9 @@ function(add_xplane_plugin name)
 
   set(exports_dir "${CMAKE_CURRENT_FUNCTION_LIST_DIR}")
   if(APPLE)
-    if(NOT XPLANE_SDK_DIR)
-      message(FATAL_ERROR "Set -DXPLANE_SDK_DIR=/path/to/SDK to build the macOS plug-in")
+    if(NOT EXISTS "${XPLANE_SDK_DIR}/CHeaders/XPLM/XPLMDefs.h" OR NOT EXISTS "${XPLANE_SDK_DIR}/Libraries/Mac/XPLM.framework")
+      message(FATAL_ERROR "XPLANE_SDK_DIR='${XPLANE_SDK_DIR}' is not an X-Plane SDK (no CHeaders/XPLM/XPLMDefs.h "
+        "or Libraries/Mac/XPLM.framework): set -DXPLANE_SDK_DIR=/path/to/SDK to build the macOS plug-in")
     endif()
     set(abi mac_x64)
     target_include_directories(${name} PRIVATE
@@ -52,6 +54,8 @@ function(add_xplane_plugin name)
     target_link_options(${name} PRIVATE
       "-F${XPLANE_SDK_DIR}/Libraries/Mac"
       "-Wl,-exported_symbols_list,${exports_dir}/plugin-exports.txt")
+    set_property(TARGET ${name} APPEND PROPERTY
+      LINK_DEPENDS "${exports_dir}/plugin-exports.txt")
     target_link_libraries(${name} PRIVATE
       "-framework XPLM" "-framework XPWidgets"
       "-framework CoreFoundation" "-framework CFNetwork"

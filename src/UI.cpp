@@ -39,7 +39,7 @@ constexpr size_t kCaptionSize = 255;
 constexpr int kFieldBufferSize = 256;
 constexpr size_t kStoredKeyLength = 255;
 
-constexpr char kPluginVersion[] = "0.0.12";
+constexpr char kPluginVersion[] = TRALIX_VERSION;
 constexpr double kFeetPerMetre = 3.28084;
 
 constexpr long kLiveDataItem = 0;

@@ -21,6 +21,10 @@ void TearDown(CFReadStreamRef stream) {
   CFRelease(stream);
 }
 
+// The stand-in's own HTTP stream API, deprecated on macOS, is what these tests drive.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
 long StatusOf(CFReadStreamRef stream) {
   auto response = (CFHTTPMessageRef)CFReadStreamCopyProperty(stream, kCFStreamPropertyHTTPResponseHeader);
   if (response == nullptr) return -1;
@@ -28,6 +32,8 @@ long StatusOf(CFReadStreamRef stream) {
   CFRelease(response);
   return status;
 }
+
+#pragma GCC diagnostic pop
 
 void OnEvent(CFReadStreamRef stream, CFStreamEventType type, void *info) {
   auto &outcome = *static_cast<Outcome *>(info);
@@ -75,6 +81,9 @@ CFHTTPMessageRef MakeRequest(const RequestSpec &wanted) {
   return request;
 }
 
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
 CFReadStreamRef MakeStream(const RequestSpec &wanted) {
   CFHTTPMessageRef request = MakeRequest(wanted);
   if (request == nullptr) return nullptr;
@@ -89,6 +98,8 @@ CFReadStreamRef MakeStream(const RequestSpec &wanted) {
   }
   return stream;
 }
+
+#pragma GCC diagnostic pop
 
 bool StartScheduled(const RequestSpec &wanted, Outcome &outcome) {
   CFReadStreamRef stream = MakeStream(wanted);

@@ -219,6 +219,9 @@ TEST_F(CFObjects, NumbersConvertOnlyWhenExact) {
   EXPECT_FALSE(CFBooleanGetValue(kCFBooleanFalse));
 }
 
+// The stand-in's HTTP stream API is deprecated on macOS; this test checks it as such.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 TEST_F(CFObjects, ReferenceCountsDecideWhenObjectsAreFreed) {
   CFStringRef text = Utf8("kept");
   EXPECT_EQ(CFRetain(text), text);
@@ -242,6 +245,7 @@ TEST_F(CFObjects, ReferenceCountsDecideWhenObjectsAreFreed) {
   CFRelease(stream);
   EXPECT_EQ(CFStandInLiveObjectCountOfKind("NoSuchKind"), -1);
 }
+#pragma GCC diagnostic pop
 
 TEST_F(CFObjects, InjectedFaultsFailExactlyTheRequestedCalls) {
   const char *failable[] = {"CFStringCreateWithCString", "CFURLCreateWithString", "CFHTTPMessageCreateRequest",
@@ -274,6 +278,9 @@ TEST_F(CFObjects, InjectedFaultsFailExactlyTheRequestedCalls) {
   CFRelease(stream);
 }
 
+// The stand-in's HTTP stream API is deprecated on macOS; this test checks it as such.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 TEST_F(CFObjects, StreamPropertiesTakeOnlyTheirOwnValueTypes) {
   CFReadStreamRef stream = cftest::MakeStream({"https://api.tralix.net/api/v1/data/client/event", {}, "{}", 0, false});
   ASSERT_NE(stream, nullptr);
@@ -301,6 +308,7 @@ TEST_F(CFObjects, StreamPropertiesTakeOnlyTheirOwnValueTypes) {
   CFRelease(timeout);
   CFRelease(stream);
 }
+#pragma GCC diagnostic pop
 
 TEST_F(CFObjects, UnopenedStreamsReadNothingAndRunLoopsFinishWithoutStreams) {
   EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, true), kCFRunLoopRunFinished);

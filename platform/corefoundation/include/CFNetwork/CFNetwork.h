@@ -84,15 +84,19 @@ CFURLRef CFHTTPMessageCopyRequestURL(CFHTTPMessageRef request);
 /* 0 for a request message. */
 CFIndex CFHTTPMessageGetResponseStatusCode(CFHTTPMessageRef response);
 
-/* ---- HTTP read streams ---- */
+/* ---- HTTP read streams ----
+   Apple deprecated the HTTP stream API in macOS 10.11 (the HTTP messages and the
+   error domain above are not deprecated). */
+#define CF_STANDIN_HTTP_STREAM_DEPRECATED CF_STANDIN_DEPRECATED_MACOS("10.11", "Use NSURLSession API for http requests")
+
 /* CFBoolean; redirects are followed only when it is true. The status then read
    is the final response's. At most 10 redirects are followed. */
-extern const CFStringRef kCFStreamPropertyHTTPShouldAutoredirect;
+extern const CFStringRef kCFStreamPropertyHTTPShouldAutoredirect CF_STANDIN_HTTP_STREAM_DEPRECATED;
 /* Copy only: the response message (status line and header fields, no body), or
    NULL until a response header has arrived. */
-extern const CFStringRef kCFStreamPropertyHTTPResponseHeader;
+extern const CFStringRef kCFStreamPropertyHTTPResponseHeader CF_STANDIN_HTTP_STREAM_DEPRECATED;
 /* Copy only: the URL of the final response, after redirects. */
-extern const CFStringRef kCFStreamPropertyHTTPFinalURL;
+extern const CFStringRef kCFStreamPropertyHTTPFinalURL CF_STANDIN_HTTP_STREAM_DEPRECATED;
 /* The read timeout is the private property named "_kCFStreamPropertyReadTimeout"
    (as on Apple, reach it with CFSTR("_kCFStreamPropertyReadTimeout")): a CFNumber
    of seconds. When no byte of the response arrives for that long, connecting
@@ -100,7 +104,8 @@ extern const CFStringRef kCFStreamPropertyHTTPFinalURL;
    0 means no timeout; without the property 75 seconds apply. */
 
 /* The request message is copied; later changes to it do not reach the stream. */
-CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc, CFHTTPMessageRef request);
+CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc, CFHTTPMessageRef request)
+    CF_STANDIN_HTTP_STREAM_DEPRECATED;
 
 #ifdef __cplusplus
 }

@@ -15,6 +15,15 @@
 extern "C" {
 #endif
 
+/* ---- Availability ----
+   Marks what Apple's SDK marks deprecated for macOS, with Apple's message, so
+   that a use warns here where it warns on a Mac (and -Werror fails both builds
+   alike). Apple's marks warn only from the deprecating release on; the plug-in's
+   deployment target (10.13) is past every version named in these headers, so
+   here they always warn. */
+#define CF_STANDIN_DEPRECATED_MACOS(version, message) \
+  __attribute__((deprecated("first deprecated in macOS " version " - " message)))
+
 /* ---- Scalar types (LP64 widths as on macOS) ---- */
 typedef unsigned char Boolean;
 typedef unsigned char UInt8;
