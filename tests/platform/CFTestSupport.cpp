@@ -1,14 +1,16 @@
+// The only place the stand-in's tests use the HTTP stream calls that Apple
+// marks deprecated; the tests go through these helpers.
 #include "CFTestSupport.h"
 
 #include "CFStandInTesting.h"
 
-#include <map>
+#include <thread>
+
+// Testing the stand-in means calling the deprecated HTTP stream API it provides.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 namespace cftest {
 namespace {
-
-thread_local bool tInsideRunLoop = false;
-std::thread::id gPumpThread;
 
 CFStringRef Text(const std::string &text) {
   return CFStringCreateWithCString(kCFAllocatorDefault, text.c_str(), kCFStringEncodingUTF8);
@@ -21,10 +23,6 @@ void TearDown(CFReadStreamRef stream) {
   CFRelease(stream);
 }
 
-// The stand-in's own HTTP stream API, deprecated on macOS, is what these tests drive.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
 long StatusOf(CFReadStreamRef stream) {
   auto response = (CFHTTPMessageRef)CFReadStreamCopyProperty(stream, kCFStreamPropertyHTTPResponseHeader);
   if (response == nullptr) return -1;
@@ -33,127 +31,89 @@ long StatusOf(CFReadStreamRef stream) {
   return status;
 }
 
-#pragma GCC diagnostic pop
-
 void OnEvent(CFReadStreamRef stream, CFStreamEventType type, void *info) {
   auto &outcome = *static_cast<Outcome *>(info);
   outcome.events.push_back(type);
-  if (!tInsideRunLoop) outcome.deliveredOutsideRunLoop = true;
-  if (std::this_thread::get_id() != gPumpThread) outcome.deliveredOnOtherThread = true;
   if (type == kCFStreamEventHasBytesAvailable) {
     UInt8 buffer[1024];
     CFIndex count = CFReadStreamRead(stream, buffer, sizeof buffer);
     if (count > 0) outcome.body.append(reinterpret_cast<char *>(buffer), static_cast<size_t>(count));
     return;
   }
-  if (type == kCFStreamEventEndEncountered) outcome.status = StatusOf(stream);
-  if (type == kCFStreamEventErrorOccurred) outcome.error = CFReadStreamGetError(stream);
-  if (type == kCFStreamEventEndEncountered || type == kCFStreamEventErrorOccurred) {
-    outcome.finished = true;
-    TearDown(stream);
-  }
+  outcome.status = StatusOf(stream);
+  outcome.error = CFReadStreamGetError(stream);
+  outcome.finished = true;
+  TearDown(stream);
 }
 
 }  // namespace
 
-CFHTTPMessageRef MakeRequest(const RequestSpec &wanted) {
-  CFStringRef urlText = Text(wanted.url);
-  if (urlText == nullptr) return nullptr;
+CFReadStreamRef MakeStream(const RequestSetup &setup) {
+  CFStringRef urlText = Text(setup.url);
   CFURLRef url = CFURLCreateWithString(kCFAllocatorDefault, urlText, nullptr);
   CFRelease(urlText);
   if (url == nullptr) return nullptr;
-  CFStringRef method = Text(wanted.method);
-  CFHTTPMessageRef request = CFHTTPMessageCreateRequest(kCFAllocatorDefault, method, url, kCFHTTPVersion1_1);
-  CFRelease(method);
+  CFHTTPMessageRef request = CFHTTPMessageCreateRequest(kCFAllocatorDefault, CFSTR("POST"), url, kCFHTTPVersion1_1);
   CFRelease(url);
-  if (request == nullptr) return nullptr;
-  for (const auto &header : wanted.headers) {
+  for (const auto &header : setup.headers) {
     CFStringRef name = Text(header.first);
     CFStringRef value = Text(header.second);
-    if (name != nullptr && value != nullptr) CFHTTPMessageSetHeaderFieldValue(request, name, value);
-    if (name != nullptr) CFRelease(name);
-    if (value != nullptr) CFRelease(value);
+    CFHTTPMessageSetHeaderFieldValue(request, name, value);
+    CFRelease(name);
+    CFRelease(value);
   }
-  CFDataRef body = CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(wanted.body.data()),
-                                static_cast<CFIndex>(wanted.body.size()));
+  CFDataRef body = CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(setup.body.data()),
+                                static_cast<CFIndex>(setup.body.size()));
   CFHTTPMessageSetBody(request, body);
   CFRelease(body);
-  return request;
-}
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
-CFReadStreamRef MakeStream(const RequestSpec &wanted) {
-  CFHTTPMessageRef request = MakeRequest(wanted);
-  if (request == nullptr) return nullptr;
   CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(kCFAllocatorDefault, request);
   CFRelease(request);
   if (stream == nullptr) return nullptr;
-  if (wanted.autoRedirect) CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
-  if (wanted.readTimeoutSeconds > 0) {
-    CFNumberRef timeout = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &wanted.readTimeoutSeconds);
-    CFReadStreamSetProperty(stream, CFSTR("_kCFStreamPropertyReadTimeout"), timeout);
-    CFRelease(timeout);
-  }
+  if (setup.autoRedirect) CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
+  CFNumberRef timeout = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &setup.readTimeoutSeconds);
+  CFReadStreamSetProperty(stream, CFSTR("_kCFStreamPropertyReadTimeout"), timeout);
+  CFRelease(timeout);
   return stream;
 }
 
-#pragma GCC diagnostic pop
-
-bool StartScheduled(const RequestSpec &wanted, Outcome &outcome) {
-  CFReadStreamRef stream = MakeStream(wanted);
+bool StartScheduled(const RequestSetup &setup, Outcome &outcome) {
+  CFReadStreamRef stream = MakeStream(setup);
   if (stream == nullptr) return false;
   CFStreamClientContext context = {0, &outcome, nullptr, nullptr, nullptr};
   CFOptionFlags mask = kCFStreamEventHasBytesAvailable | kCFStreamEventErrorOccurred | kCFStreamEventEndEncountered;
-  if (!CFReadStreamSetClient(stream, mask, OnEvent, &context)) {
-    CFRelease(stream);
-    return false;
-  }
+  CFReadStreamSetClient(stream, mask, OnEvent, &context);
   CFReadStreamScheduleWithRunLoop(stream, CFRunLoopGetCurrent(), kCFRunLoopDefaultMode);
-  if (!CFReadStreamOpen(stream)) {
-    TearDown(stream);
-    return false;
-  }
-  return true;
+  if (CFReadStreamOpen(stream)) return true;
+  TearDown(stream);
+  return false;
 }
 
-int PumpUntilFinished(Outcome &outcome, std::chrono::milliseconds limit) {
-  gPumpThread = std::this_thread::get_id();
+void PumpUntilFinished(Outcome &outcome, std::chrono::milliseconds limit) {
   auto deadline = std::chrono::steady_clock::now() + limit;
-  int passes = 0;
   while (!outcome.finished && std::chrono::steady_clock::now() < deadline) {
-    tInsideRunLoop = true;
     CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, true);
-    tInsideRunLoop = false;
-    ++passes;
-    if (!outcome.finished) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  return passes;
 }
 
-Outcome RunScheduled(const RequestSpec &wanted, std::chrono::milliseconds limit) {
+Outcome RunScheduled(const RequestSetup &setup, std::chrono::milliseconds limit) {
   Outcome outcome;
-  if (StartScheduled(wanted, outcome)) PumpUntilFinished(outcome, limit);
+  if (StartScheduled(setup, outcome)) PumpUntilFinished(outcome, limit);
   return outcome;
 }
 
-SyncResult RunSynchronous(const RequestSpec &wanted) {
-  SyncResult result;
-  CFReadStreamRef stream = MakeStream(wanted);
+Outcome RunSynchronous(const RequestSetup &setup, std::chrono::milliseconds readAfter) {
+  Outcome result;
+  CFReadStreamRef stream = MakeStream(setup);
   if (stream == nullptr) return result;
-  result.opened = CFReadStreamOpen(stream);
-  if (result.opened) {
-    UInt8 buffer[1024];
-    for (;;) {
-      result.lastRead = CFReadStreamRead(stream, buffer, sizeof buffer);
-      if (result.lastRead <= 0) break;
-      result.body.append(reinterpret_cast<char *>(buffer), static_cast<size_t>(result.lastRead));
-    }
+  CFIndex count = CFReadStreamOpen(stream) ? 1 : -1;
+  std::this_thread::sleep_for(readAfter);
+  UInt8 buffer[1024];
+  while (count > 0 && (count = CFReadStreamRead(stream, buffer, sizeof buffer)) > 0) {
+    result.body.append(reinterpret_cast<char *>(buffer), static_cast<size_t>(count));
   }
-  result.statusAfter = CFReadStreamGetStatus(stream);
+  result.events.push_back(count == 0 ? kCFStreamEventEndEncountered : kCFStreamEventErrorOccurred);
   result.error = CFReadStreamGetError(stream);
-  result.status = StatusOf(stream);
   CFReadStreamClose(stream);
   CFRelease(stream);
   return result;
@@ -163,12 +123,6 @@ std::string LiveObjects() {
   char text[256];
   CFStandInDescribeLiveObjects(text, sizeof text);
   return text;
-}
-
-std::string StringOf(CFStringRef string) {
-  if (string == nullptr) return "(null)";
-  const char *text = CFStringGetCStringPtr(string, kCFStringEncodingUTF8);
-  return text != nullptr ? text : "";
 }
 
 }  // namespace cftest

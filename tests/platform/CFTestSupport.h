@@ -1,5 +1,5 @@
-// Helpers for the stand-in's tests: build and run requests through the CF API
-// exactly as the service client does.
+// Helpers for the stand-in's tests: requests built and run through the CF API
+// the way the plug-in builds and runs them.
 #pragma once
 
 #include <CFNetwork/CFNetwork.h>
@@ -7,68 +7,45 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 namespace cftest {
 
-using Headers = std::vector<std::pair<std::string, std::string>>;
-
-struct RequestSpec {
+// A POST request and the stream properties it is sent with.
+struct RequestSetup {
   std::string url;
-  Headers headers = {{"Content-Type", "application/json"}};
+  std::vector<std::pair<std::string, std::string>> headers = {{"Content-Type", "application/json"}};
   std::string body = "{}";
-  double readTimeoutSeconds = 10.0;  // <= 0: property not set
-  bool autoRedirect = true;
-  std::string method = "POST";
+  double readTimeoutSeconds = 10.0;
+  bool autoRedirect = false;  // set only when true; unset is Apple's default (no redirects)
 };
 
-// Builds the request message; every intermediate object is released again.
-// nullptr when the URL or message cannot be made.
-CFHTTPMessageRef MakeRequest(const RequestSpec &wanted);
+// The stream for `setup` with its properties set, not opened; nullptr when a step failed.
+CFReadStreamRef MakeStream(const RequestSetup &setup);
 
-// Creates the read stream for `wanted` with its properties set; not opened.
-CFReadStreamRef MakeStream(const RequestSpec &wanted);
-
-// What a client registered with mask 26 saw of one scheduled request. The
-// client reads 1024 bytes per has-bytes event and tears the stream down on
-// end or error (remove client, unschedule, close, release), as the plug-in does.
+// What a client registered for has-bytes, end and error saw of one scheduled
+// request. Like the plug-in it reads 1024 bytes per has-bytes event and on end
+// or error reads the status and error, then tears the stream down.
 struct Outcome {
   std::vector<CFStreamEventType> events;
   std::string body;
-  long status = -1;  // from the response header at the end; -1 when none
+  long status = -1;  // -1: the response header was null
   CFStreamError error{0, 0};
   bool finished = false;
-  bool deliveredOutsideRunLoop = false;
-  bool deliveredOnOtherThread = false;
 };
 
-// Starts `wanted` as a scheduled stream on the current run loop (default mode)
-// reporting into `outcome`; false when a step failed.
-bool StartScheduled(const RequestSpec &wanted, Outcome &outcome);
+// Opens `setup` as a stream scheduled on the current run loop; false when a step failed.
+bool StartScheduled(const RequestSetup &setup, Outcome &outcome);
+// Runs the current run loop as the plug-in's pump does, one non-waiting pass
+// per millisecond, until `outcome` finished or `limit` passed.
+void PumpUntilFinished(Outcome &outcome, std::chrono::milliseconds limit);
+Outcome RunScheduled(const RequestSetup &setup, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
-// Runs the current run loop as a host's per-frame pump does, one pass of
-// CFRunLoopRunInMode(default, 0, true) per millisecond, until `outcome`
-// finished or `limit` passed. Returns the number of passes.
-int PumpUntilFinished(Outcome &outcome, std::chrono::milliseconds limit);
-
-// One scheduled request from start to its end or error.
-Outcome RunScheduled(const RequestSpec &wanted, std::chrono::milliseconds limit = std::chrono::seconds(20));
-
-// The synchronous path (activation): open, read in 1024-byte pieces until 0 or
-// an error, then look at status, error and response header.
-struct SyncResult {
-  bool opened = false;
-  std::string body;
-  CFIndex lastRead = 0;
-  CFStreamStatus statusAfter = kCFStreamStatusNotOpen;
-  CFStreamError error{0, 0};
-  long status = -1;
-};
-SyncResult RunSynchronous(const RequestSpec &wanted);
+// The unscheduled path (activation): open, wait `readAfter`, then read 1024
+// bytes at a time; a read of 0 is noted as the end event, one of -1 as the error event.
+Outcome RunSynchronous(const RequestSetup &setup, std::chrono::milliseconds readAfter = {});
 
 std::string LiveObjects();
-std::string StringOf(CFStringRef string);
 
 }  // namespace cftest

@@ -9,7 +9,7 @@ struct __CFHTTPMessage : cfstandin::Object {
   static constexpr cfstandin::Kind kKind = cfstandin::Kind::HTTPMessage;
   __CFHTTPMessage() : Object(kKind, false) {}
   bool isRequest = true;
-  cfstandin::RequestSpec request;
+  cfstandin::RequestParts request;
   cfstandin::ResponseHead response;
 };
 
@@ -77,7 +77,7 @@ const std::string *FindHeader(const HeaderFields &headers, const std::string &na
   return nullptr;
 }
 
-RequestSpec RequestOf(CFHTTPMessageRef request, const char *operation) {
+RequestParts RequestOf(CFHTTPMessageRef request, const char *operation) {
   const __CFHTTPMessage *message = Message(request, operation);
   if (!message->isRequest) ContractViolation(operation, "a response message");
   return message->request;

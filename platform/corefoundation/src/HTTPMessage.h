@@ -14,7 +14,8 @@ namespace cfstandin {
 
 using HeaderFields = std::vector<std::pair<std::string, std::string>>;
 
-struct RequestSpec {
+// What the caller put into a request message; a stream keeps its own copy.
+struct RequestParts {
   std::string method;
   std::string url;
   std::string version;
@@ -33,7 +34,7 @@ bool EqualsIgnoringCase(const std::string &left, const std::string &right);
 // Finds a field by name, ignoring case; nullptr when absent.
 const std::string *FindHeader(const HeaderFields &headers, const std::string &name);
 
-RequestSpec RequestOf(CFHTTPMessageRef request, const char *operation);
+RequestParts RequestOf(CFHTTPMessageRef request, const char *operation);
 CFHTTPMessageRef MakeResponseMessage(const ResponseHead &head);
 
 }  // namespace cfstandin

@@ -32,11 +32,11 @@ struct ClientRegistration {
 constexpr double kDefaultReadTimeoutSeconds = 75.0;
 
 struct StreamState {
-  explicit StreamState(RequestSpec wanted) : request(std::move(wanted)) {}
+  explicit StreamState(RequestParts wanted) : request(std::move(wanted)) {}
 
   size_t Unread() const { return body.size() - bodyOffset; }
 
-  const RequestSpec request;
+  const RequestParts request;
   bool followRedirects = false;
   double readTimeoutSeconds = kDefaultReadTimeoutSeconds;
 

@@ -180,7 +180,7 @@ int OnRewindRequestBody(void *userData, curl_off_t offset, int origin) {
   return CURL_SEEKFUNC_OK;
 }
 
-curl_slist *HeaderListFor(const RequestSpec &request) {
+curl_slist *HeaderListFor(const RequestParts &request) {
   curl_slist *list = nullptr;
   for (const auto &field : request.headers) {
     std::string line = field.second.empty() ? field.first + ";" : field.first + ": " + field.second;
@@ -193,7 +193,7 @@ curl_slist *HeaderListFor(const RequestSpec &request) {
   return list;
 }
 
-void SetMethodAndBody(CURL *easy, const RequestSpec &request) {
+void SetMethodAndBody(CURL *easy, const RequestParts &request) {
   const std::string &method = request.method;
   const std::string &body = request.body;
   if (method == "GET" && body.empty()) {
@@ -389,7 +389,7 @@ void Worker::Begin(const std::shared_ptr<StreamState> &state) {
     exchange->followRedirects = state->followRedirects;
     exchange->lastByteAt = state->openedAt;
   }
-  const RequestSpec &request = state->request;
+  const RequestParts &request = state->request;
   CURL *easy = curl_easy_init();
   if (easy == nullptr) {
     std::lock_guard<std::mutex> lock(StreamMutex());
