@@ -58,7 +58,7 @@ TEST(TralixSim, BadCommandLinesAreRefusedWithTheirReason) {
       {{"--bogus", circuit}, "--bogus"},
       {{circuit, "--speed"}, "--speed needs a value"},
       {{"--speed", "0", circuit}, "--speed"},
-      {{"--speed", "1e-300", circuit}, "--speed takes a number from 0.010 to 10000"},
+      {{"--speed", "1e-300", circuit}, "--speed takes a number from 0.01 to 10000"},
       {{"--frame", "1e-300", circuit}, "--frame"},
       {{"--speed=fast", circuit}, "--speed"},
       {{"--verbose=yes", circuit}, "--verbose takes no value"},

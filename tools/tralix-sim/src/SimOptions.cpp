@@ -42,16 +42,25 @@ bool ReadScriptFile(const std::string& path, std::vector<PilotAction>* actions, 
   return ParseScript(text, path, actions, error);
 }
 
-// A number from low to high; the bounds keep every sleep and frame count sane.
-bool ParseInRange(const std::string& option, const std::string& value, double low, double high, double* out,
+struct Range {
+  double low;
+  double high;
+  const char* text;  // as the error names it
+};
+
+// Bounds that keep every sleep and frame count sane.
+constexpr Range kSpeedRange{0.01, 10000.0, "0.01 to 10000"};
+constexpr Range kFrameRange{0.001, 1.0, "0.001 to 1"};
+constexpr Range kUntilRange{0.001, 1e7, "0.001 to 10000000"};
+
+bool ParseInRange(const std::string& option, const std::string& value, const Range& range, double* out,
                   std::string* error) {
   double parsed = 0.0;
-  if (ParseDecimal(value, &parsed) && parsed >= low && parsed <= high) {
+  if (ParseDecimal(value, &parsed) && parsed >= range.low && parsed <= range.high) {
     *out = parsed;
     return true;
   }
-  *error = option + " takes a number from " + Fixed(low, low < 1.0 ? 3 : 0) + " to " + Fixed(high, 0) + ", got '" +
-           value + "'";
+  *error = option + " takes a number from " + range.text + ", got '" + value + "'";
   return false;
 }
 
@@ -98,16 +107,16 @@ const std::vector<OptionSpec>& OptionTable() {
        }},
       {"--speed", true,
        [](SimOptions* o, const std::string& v, std::string* e) {
-         return ParseInRange("--speed", v, 0.01, 10000.0, &o->speed, e);
+         return ParseInRange("--speed", v, kSpeedRange, &o->speed, e);
        }},
       {"--realtime", false, [](SimOptions* o, const std::string&, std::string*) { o->speed = 1.0; return true; }},
       {"--frame", true,
        [](SimOptions* o, const std::string& v, std::string* e) {
-         return ParseInRange("--frame", v, 0.001, 1.0, &o->frameSeconds, e);
+         return ParseInRange("--frame", v, kFrameRange, &o->frameSeconds, e);
        }},
       {"--until", true,
        [](SimOptions* o, const std::string& v, std::string* e) {
-         return ParseInRange("--until", v, 0.001, 1e7, &o->untilTime, e);
+         return ParseInRange("--until", v, kUntilRange, &o->untilTime, e);
        }},
       {"--service", true,
        [](SimOptions* o, const std::string& v, std::string* e) {
