@@ -1,7 +1,9 @@
 // Token extraction on arbitrary activation answers: a token is taken only when
 // it is the quoted value right after the first "token": member, fits the
-// buffer and holds no control byte; otherwise the output is empty.
+// buffer, holds no control byte or backslash, is valid UTF-8 and has no blank
+// at either end; otherwise the output is empty.
 #include "NetworkManager.h"
+#include "XPHostControl.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +20,27 @@ void Check(bool condition, const char* what) {
   std::abort();
 }
 
+// Decodes one character at a time and checks the code point it gives, rather
+// than the byte ranges the plug-in checks.
+bool IsUtf8(const std::string& text) {
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    const int length = lead < 0x80 ? 1 : lead >> 5 == 0x6 ? 2 : lead >> 4 == 0xe ? 3 : lead >> 3 == 0x1e ? 4 : 0;
+    if (length == 0 || at + static_cast<size_t>(length) > text.size()) return false;
+    unsigned long codePoint = length == 1 ? lead : lead & (0x7fu >> length);
+    for (int i = 1; i < length; ++i) {
+      const unsigned char next = static_cast<unsigned char>(text[at + static_cast<size_t>(i)]);
+      if (next >> 6 != 0x2) return false;
+      codePoint = codePoint << 6 | (next & 0x3fu);
+    }
+    const unsigned long shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (codePoint < shortest[length] || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
+      return false;
+    at += static_cast<size_t>(length);
+  }
+  return true;
+}
+
 // The token the rules give for this answer, or "" with false.
 bool ExpectedToken(const std::string& answer, size_t outSize, std::string* token) {
   const size_t member = answer.find("\"token\":");
@@ -30,8 +53,8 @@ bool ExpectedToken(const std::string& answer, size_t outSize, std::string* token
   *token = answer.substr(at + 1, close - at - 1);
   if (token->empty() || token->size() >= outSize) return false;
   for (unsigned char c : *token)
-    if (c < 0x20 || c == 0x7f) return false;
-  return true;
+    if (c < 0x20 || c == 0x7f || c == '\\') return false;
+  return token->front() != ' ' && token->back() != ' ' && IsUtf8(*token);
 }
 
 }  // namespace
@@ -51,5 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool found = ExpectedToken(answer, outSize, &expected);
   Check(result == (found ? 1 : 0), "result follows the extraction rules");
   Check(std::string(out.data()) == (found ? expected : std::string()), "token is exactly the quoted value");
+
+  xphost::ClearLog();  // else the host's log grows with every run
   return 0;
 }

@@ -67,14 +67,20 @@ bool IsEntryOf(const std::string& line, const std::string& key) {
   return !line.empty() && line[0] != '#' && line[0] != ';' && line.compare(0, key.size() + 1, key + "=") == 0;
 }
 
-// What a lookup must give: the first 4095 bytes without a last line cut there,
-// up to the first NUL, then the first entry of key whose trimmed value fits.
+const std::string kByteOrderMark = "\xEF\xBB\xBF";
+
+bool StartsWithMark(const std::string& text) { return text.compare(0, 3, kByteOrderMark) == 0; }
+
+// What a lookup must give: the first 4095 bytes without a last line cut there
+// and without a leading byte-order mark, up to the first NUL, then the first
+// entry of key whose trimmed value fits.
 int ModelLookup(const std::string& file, const std::string& key, size_t outSize, std::string& value) {
   std::string text = file.substr(0, 4095);
   if (file.size() > 4095 && file[4095] != '\n') {
     const size_t lastLineEnd = text.rfind('\n');
     text.erase(lastLineEnd == std::string::npos ? 0 : lastLineEnd + 1);
   }
+  if (StartsWithMark(text)) text.erase(0, 3);
   text = text.substr(0, text.find('\0'));
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
@@ -91,12 +97,17 @@ int ModelLookup(const std::string& file, const std::string& key, size_t outSize,
   return 0;
 }
 
-// What a rewrite must give: every line kept with one LF (a CR before it
-// dropped), every entry of key replaced, or one appended.
+// What a rewrite must give: a leading byte-order mark kept, every line kept
+// with one LF (a CR before it dropped), every entry of key replaced, or one
+// appended.
 std::string ModelRewrite(const std::string& file, const std::string& key, const std::string& value) {
   std::string text;
   bool found = false;
   size_t start = 0;
+  if (StartsWithMark(file)) {
+    text = kByteOrderMark;
+    start = 3;
+  }
   while (start < file.size()) {
     size_t end = file.find('\n', start);
     const size_t next = end == std::string::npos ? file.size() : end + 1;

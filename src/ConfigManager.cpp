@@ -39,6 +39,11 @@ static_assert(sizeof(kDefaultConfigText) - 1 == 341, "the default file is 341 by
 
 constexpr float kCacheLifetimeSeconds = 60.0f;
 constexpr size_t kConfigReadLimit = 4095;
+// Far beyond any Tralix.cfg; a rewrite holds the whole file in memory.
+constexpr size_t kRewriteSizeLimit = 1024 * 1024;
+// Editors on some systems start a UTF-8 file with this mark.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr size_t kByteOrderMarkLength = sizeof(kByteOrderMark) - 1;
 
 char configCache[kConfigReadLimit + 1];
 bool configCacheValid;
@@ -55,7 +60,12 @@ struct FileDescriptor {
   }
 };
 
-int OpenForReading(const char* path) { return open(path, O_RDONLY | O_CLOEXEC); }
+// Non-blocking, so that a FIFO in the file's place cannot stall the simulator.
+int OpenForReading(const char* path) { return open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
+
+bool StartsWithByteOrderMark(const char* text, size_t length) {
+  return length >= kByteOrderMarkLength && std::memcmp(text, kByteOrderMark, kByteOrderMarkLength) == 0;
+}
 
 // Reads until count bytes or the end of the file; -1 on a read error.
 ssize_t ReadUpTo(int fd, char* buffer, size_t count) {
@@ -151,6 +161,10 @@ bool LoadConfigCache(const char* path, float now) {
   // A last line cut by the limit would read as a shorter, wrong value.
   if (length == kConfigReadLimit && ReadUpTo(file.fd, &nextByte, 1) == 1 && nextByte != '\n')
     length = LengthThroughLastLineEnd(configCache, length);
+  if (StartsWithByteOrderMark(configCache, length)) {
+    length -= kByteOrderMarkLength;
+    std::memmove(configCache, configCache + kByteOrderMarkLength, length);
+  }
   configCache[length] = '\0';
   configCacheValid = true;
   configCacheTime = now;
@@ -236,18 +250,49 @@ SaveResult SaveFileAtomically(const char* path, const char* text, size_t length,
   return SaveResult::kSaved;
 }
 
-enum class ReadResult { kRead, kMissing, kUnreadable };
+// The file a chain of symbolic links ends at (missing or not), so that a
+// rewrite replaces the target and keeps the pilot's link.
+std::string FollowLinks(const char* path) {
+  std::string current = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat entry;
+    if (lstat(current.c_str(), &entry) != 0 || !S_ISLNK(entry.st_mode)) return current;
+    char target[4096];
+    const ssize_t length = readlink(current.c_str(), target, sizeof(target));
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof(target)) return current;
+    const std::string linked(target, static_cast<size_t>(length));
+    const size_t slash = current.rfind('/');
+    current = linked[0] == '/' || slash == std::string::npos ? linked : current.substr(0, slash + 1) + linked;
+  }
+  return current;  // a loop: the write fails on it as open() would
+}
 
+enum class ReadResult { kRead, kMissing, kUnreadable, kNotAConfigFile };
+
+// Reads the whole file, which must be a regular file of at most kRewriteSizeLimit
+// bytes: a link to /dev/zero must not take all memory.
 ReadResult ReadWholeFile(const char* path, std::string& text, int& error) {
   FileDescriptor file(OpenForReading(path));
   error = errno;
   if (file.fd < 0) return error == ENOENT ? ReadResult::kMissing : ReadResult::kUnreadable;
+  struct stat info;
+  if (fstat(file.fd, &info) != 0) {
+    error = errno;
+    return ReadResult::kUnreadable;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error = EISDIR;
+    return ReadResult::kUnreadable;
+  }
+  if (!S_ISREG(info.st_mode) || static_cast<size_t>(info.st_size) > kRewriteSizeLimit)
+    return ReadResult::kNotAConfigFile;
   char chunk[4096];
   for (;;) {
     const ssize_t got = ReadUpTo(file.fd, chunk, sizeof(chunk));
     error = errno;
     if (got < 0) return ReadResult::kUnreadable;
     text.append(chunk, static_cast<size_t>(got));
+    if (text.size() > kRewriteSizeLimit) return ReadResult::kNotAConfigFile;  // grew meanwhile
     if (static_cast<size_t>(got) < sizeof(chunk)) return ReadResult::kRead;
   }
 }
@@ -262,6 +307,10 @@ std::string RewriteConfigText(const std::string& oldText, const char* key, const
   newText.reserve(oldText.size() + entry.size() + 1);
   bool found = false;
   size_t lineStart = 0;
+  if (StartsWithByteOrderMark(oldText.data(), oldText.size())) {
+    newText.append(kByteOrderMark, kByteOrderMarkLength);  // kept, but not part of line 1
+    lineStart = kByteOrderMarkLength;
+  }
   while (lineStart < oldText.size()) {
     size_t lineEnd = oldText.find('\n', lineStart);
     const size_t next = lineEnd == std::string::npos ? oldText.size() : lineEnd + 1;
@@ -334,19 +383,28 @@ int WriteConfigValue(const char* path, const char* key, const char* value) {
     return 0;
   }
   std::string newText;
+  std::string target;
   int error = 0;
   try {
+    target = FollowLinks(path);
     std::string oldText;
-    if (ReadWholeFile(path, oldText, error) == ReadResult::kUnreadable) {
-      LogUnreadable("WriteConfigValue", error);
-      return 0;
+    switch (ReadWholeFile(target.c_str(), oldText, error)) {
+      case ReadResult::kUnreadable:
+        LogUnreadable("WriteConfigValue", error);
+        return 0;
+      case ReadResult::kNotAConfigFile:
+        XPLMDebugString("Tralix - WriteConfigValue: Failed to open config file for writing\n");
+        return 0;
+      case ReadResult::kRead:
+      case ReadResult::kMissing:
+        break;
     }
     newText = RewriteConfigText(oldText, key, value);
   } catch (const std::exception&) {
     XPLMDebugString("Tralix - WriteConfigValue: Memory allocation failed\n");
     return 0;
   }
-  switch (SaveFileAtomically(path, newText.data(), newText.size(), error)) {
+  switch (SaveFileAtomically(target.c_str(), newText.data(), newText.size(), error)) {
     case SaveResult::kNotOpened:
       XPLMDebugString("Tralix - WriteConfigValue: Failed to open config file for writing\n");
       return 0;
@@ -364,8 +422,8 @@ int WriteConfigValue(const char* path, const char* key, const char* value) {
 
 int CreateDefaultConfigFile(const char* path) {
   int error = 0;
-  if (!path ||
-      SaveFileAtomically(path, kDefaultConfigText, sizeof(kDefaultConfigText) - 1, error) != SaveResult::kSaved) {
+  if (!path || SaveFileAtomically(FollowLinks(path).c_str(), kDefaultConfigText, sizeof(kDefaultConfigText) - 1,
+                                  error) != SaveResult::kSaved) {
     XPLMDebugString("Tralix - ERROR: Failed to create default config file\n");
     return 0;
   }
@@ -463,6 +521,10 @@ void LoadToken(const char* path, char* token, size_t tokenSize) {
     // It would be sent as a header value; a fresh activation replaces it.
     token[0] = '\0';
     XPLMDebugString("Tralix - ERROR: DATA_KEY_TOKEN in config holds control characters, not used\n");
+  } else if (!IsFaithfulToken(token)) {
+    // The service never issued it as it reads: an escape or a broken byte.
+    token[0] = '\0';
+    XPLMDebugString("Tralix - ERROR: DATA_KEY_TOKEN in config holds a backslash or invalid UTF-8, not used\n");
   } else {
     XPLMDebugString("Tralix - Successfully loaded DATA_KEY_TOKEN\n");
   }
@@ -475,11 +537,11 @@ void ActivateAtStartUp(const char* path, const char* apiKey, char* token, size_t
     XPLMDebugString("Tralix - ERROR: Failed to activate API key\n");
     return;
   }
-  if (!WriteConfigValue(path, "DATA_KEY_TOKEN", newToken)) {
+  if (WriteConfigValue(path, "DATA_KEY_TOKEN", newToken))
+    XPLMDebugString("Tralix - Successfully activated and saved DATA_KEY_TOKEN\n");
+  else
     XPLMDebugString("Tralix - ERROR: Failed to save DATA_KEY_TOKEN to config\n");
-    return;
-  }
-  XPLMDebugString("Tralix - Successfully activated and saved DATA_KEY_TOKEN\n");
+  // Unsaved, it still serves this session, as a token from the dialog does.
   std::snprintf(token, tokenSize, "%s", newToken);
 }
 

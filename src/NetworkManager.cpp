@@ -880,6 +880,48 @@ size_t ReadActivationResponse(CFReadStreamRef stream, bool* timedOut) {
 
 }  // namespace
 
+namespace {
+
+// Checks well-formed UTF-8 (no overlong forms, surrogates or code points past
+// U+10FFFF), since the token goes into a header and Tralix.cfg as text.
+bool IsValidUtf8(const char* text) {
+  const unsigned char* cursor = reinterpret_cast<const unsigned char*>(text);
+  while (*cursor) {
+    const unsigned char lead = *cursor++;
+    if (lead < 0x80) continue;
+    int trailing = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+      trailing = 1;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+      trailing = 2;
+      if (lead == 0xe0) low = 0xa0;
+      if (lead == 0xed) high = 0x9f;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+      trailing = 3;
+      if (lead == 0xf0) low = 0x90;
+      if (lead == 0xf4) high = 0x8f;
+    } else {
+      return false;
+    }
+    for (int i = 0; i < trailing; ++i, ++cursor) {
+      if (*cursor < low || *cursor > high) return false;  // the NUL ends it too
+      low = 0x80;
+      high = 0xbf;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int IsFaithfulToken(const char* token) {
+  const size_t length = std::strlen(token);
+  if (length > 0 && (token[0] == ' ' || token[length - 1] == ' ')) return 0;
+  return !std::strchr(token, '\\') && IsValidUtf8(token);
+}
+
 int ExtractActivationToken(const char* response, char* tokenOut, size_t tokenOutSize) {
   if (!response || !tokenOut || tokenOutSize == 0) return 0;
   tokenOut[0] = '\0';
@@ -914,6 +956,11 @@ int ExtractActivationToken(const char* response, char* tokenOut, size_t tokenOut
   if (!IsHeaderSafe(tokenOut)) {
     tokenOut[0] = '\0';
     XPLMDebugString("Tralix - ERROR: Token holds control characters\n");
+    return 0;
+  }
+  if (!IsFaithfulToken(tokenOut)) {
+    tokenOut[0] = '\0';
+    XPLMDebugString("Tralix - ERROR: Token holds a backslash, invalid UTF-8 or blanks at its ends\n");
     return 0;
   }
   XPLMDebugString("Tralix - Successfully extracted token\n");

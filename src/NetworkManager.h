@@ -31,6 +31,9 @@ int SendAircraftData(float latitude, float longitude, float elevation, float hea
 int ActivateApiKey(const char* apiKey, char* tokenOut, size_t tokenOutSize);
 // Finds the first "token":"..." in an activation answer; 1 and the token in tokenOut, or 0 and "".
 int ExtractActivationToken(const char* response, char* tokenOut, size_t tokenOutSize);
+// 1 when the token holds no backslash (the search decodes no escape), is valid
+// UTF-8 and has no blank at either end (Tralix.cfg would not give those back).
+int IsFaithfulToken(const char* token);
 int SendLandingEvent(float verticalSpeed, float altitude, const LandingDataPoint* points, int count);
 
 // Extra-data encoder and number/text formatting.

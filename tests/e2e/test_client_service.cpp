@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/mount.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -381,6 +383,22 @@ TEST_F(StartUpActivation, KeyWithoutTokenIsActivatedAndTheTokenSaved) {
   EXPECT_STREQ(gDataKeyToken, kToken);
   EXPECT_EQ(e2e::ReadFile(config_), "# mine\nAPI_KEY=tlx_client_key\nDATA_KEY_TOKEN=tok_client_1\n");
   EXPECT_EQ(LastLine(), "Tralix - Successfully activated and saved DATA_KEY_TOKEN");
+}
+
+// The sandbox's private mount namespace lets the test make the plug-in folder
+// read-only, as it can be on a pilot's machine (root ignores permission bits).
+TEST_F(StartUpActivation, TokenThatCannotBeSavedStillServesTheSession) {
+  const std::string before = "API_KEY=tlx_client_key\nDATA_KEY_TOKEN=\n";
+  std::ofstream(config_) << before;
+  if (mount(folder_.c_str(), folder_.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+      mount(nullptr, folder_.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+    GTEST_SKIP() << "cannot make a read-only folder here";
+  const int result = Init();
+  umount2(folder_.c_str(), MNT_DETACH);
+  ASSERT_EQ(result, 1);
+  EXPECT_STREQ(gDataKeyToken, kToken);
+  EXPECT_EQ(e2e::ReadFile(config_), before);
+  EXPECT_EQ(LastLine(), "Tralix - ERROR: Failed to save DATA_KEY_TOKEN to config");
 }
 
 TEST_F(StartUpActivation, RefusedKeyLeavesTheFileAndTheTokenEmpty) {

@@ -113,6 +113,8 @@ TEST_F(ConfigFileTest, ReadingFollowsTheLineRules) {
       {"exactly fits", "API_KEY=abc\n", "API_KEY", 4, 1, "abc"},
       {"token", "DATA_KEY_TOKEN=tok\nAPI_KEY=k\n", "DATA_KEY_TOKEN", 256, 1, "tok"},
       {"absent key", "OTHER=1\n", "API_KEY", 256, 0, kUntouched},
+      {"byte-order mark skipped", "\xEF\xBB\xBF" "API_KEY=abc\n", "API_KEY", 256, 1, "abc"},
+      {"byte-order mark only at the start", "X=1\n\xEF\xBB\xBF" "API_KEY=abc\n", "API_KEY", 256, 0, kUntouched},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -255,6 +257,8 @@ TEST_F(ConfigFileTest, RewritingSetsTheKeyAndKeepsTheRest) {
       {"lone CR inside a line kept", true, "A=x\ry\n", "API_KEY", "k", "A=x\ry\nAPI_KEY=k\n"},
       {"long line kept whole", true, longLine + "\nAPI_KEY=a\n", "API_KEY", "b", longLine + "\nAPI_KEY=b\n"},
       {"blank lines kept", true, "\n\nAPI_KEY=a\n\n", "API_KEY", "b", "\n\nAPI_KEY=b\n\n"},
+      {"byte-order mark kept", true, "\xEF\xBB\xBF" "API_KEY=a\r\nX=1\n", "API_KEY", "b",
+       "\xEF\xBB\xBF" "API_KEY=b\nX=1\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -354,6 +358,17 @@ TEST_F(ConfigFileTest, AttemptLineHidesSecretsAndNamesNulls) {
   EXPECT_EQ(xphost::LogText().find("9f8e7d6c5b4a"), std::string::npos);
 }
 
+TEST_F(ConfigFileTest, LinkedFileIsRewrittenWhereItLies) {
+  const std::string elsewhere = folder + "/shared";
+  fs::create_directory(elsewhere);
+  WriteFile(elsewhere + "/Tralix.cfg", "# mine\nAPI_KEY=a\n");
+  fs::create_symlink("shared/Tralix.cfg", path);
+  ASSERT_EQ(WriteConfigValue(path.c_str(), "API_KEY", "b"), 1);
+  EXPECT_TRUE(fs::is_symlink(path));
+  EXPECT_EQ(ReadFile(elsewhere + "/Tralix.cfg"), "# mine\nAPI_KEY=b\n");
+  EXPECT_EQ(FolderEntries(elsewhere), std::vector<std::string>{"Tralix.cfg"});
+}
+
 // ---- writes that fail -----------------------------------------------------------
 
 void ExpectUnchangedAfterFailedWrite(const std::string& folder, const std::string& path,
@@ -362,6 +377,26 @@ void ExpectUnchangedAfterFailedWrite(const std::string& folder, const std::strin
   EXPECT_EQ(ReadFile(path), before);
   EXPECT_TRUE(StartsWith(xphost::LogLines().back(), errorLine)) << xphost::LogLines().back();
   EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"Tralix.cfg"});
+}
+
+TEST_F(ConfigFileTest, WhatIsNoConfigFileIsNotRewritten) {
+  struct Case {
+    const char* label;
+    std::string target;  // what Tralix.cfg links to; empty: a file of oversize bytes
+  };
+  const std::string oversize = kDefaultText + "# " + std::string(1024 * 1024, 'x') + "\n";
+  for (const Case& c : {Case{"link to /dev/zero", "/dev/zero"}, Case{"larger than 1 MiB", ""}}) {
+    SCOPED_TRACE(c.label);
+    fs::remove(path);
+    if (c.target.empty()) WriteFile(path, oversize);
+    else fs::create_symlink(c.target, path);
+    xphost::ClearLog();
+    EXPECT_EQ(WriteConfigValue(path.c_str(), "API_KEY", "k"), 0);
+    EXPECT_EQ(xphost::LogLines().back(), "Tralix - WriteConfigValue: Failed to open config file for writing");
+    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"Tralix.cfg"});
+    if (c.target.empty()) EXPECT_EQ(fs::file_size(path), oversize.size());
+    else EXPECT_TRUE(fs::is_symlink(path));
+  }
 }
 
 // Files may grow no larger than a few bytes, as on a disk that is full.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -113,11 +114,23 @@ TEST_F(StartUpLoad, StoredKeyAndTokenAreLoadedWithoutActivation) {
   EXPECT_FALSE(tralix_test::LogHasLine("Tralix - Activating API key"));
 }
 
-TEST_F(StartUpLoad, TokenWithControlCharactersIsNotUsed) {
-  tralix_test::WriteFile(path_, "API_KEY=\nDATA_KEY_TOKEN=tok\x01" "en\n");
-  ASSERT_EQ(Init(), 1);
-  EXPECT_STREQ(gDataKeyToken, "");
-  EXPECT_TRUE(tralix_test::LogHasLine("Tralix - ERROR: DATA_KEY_TOKEN in config holds control characters, not used"));
+TEST_F(StartUpLoad, TokenThatCannotBeSentAsStoredIsNotUsed) {
+  const char* unfaithful = "Tralix - ERROR: DATA_KEY_TOKEN in config holds a backslash or invalid UTF-8, not used";
+  const std::pair<std::string, const char*> cases[] = {
+      {"tok\x01" "en", "Tralix - ERROR: DATA_KEY_TOKEN in config holds control characters, not used"},
+      {"tok\\\"en", unfaithful},
+      {"tok\xff" "en", unfaithful},
+  };
+  double clock = 0.0;
+  for (const auto& [token, line] : cases) {
+    SCOPED_TRACE(line);
+    xphost::SetElapsedTime(clock += 100.0);  // past the read cache's lifetime
+    std::snprintf(gDataKeyToken, sizeof(gDataKeyToken), "stale");
+    tralix_test::WriteFile(path_, "API_KEY=\nDATA_KEY_TOKEN=" + token + "\n");
+    ASSERT_EQ(Init(), 1);
+    EXPECT_STREQ(gDataKeyToken, "");
+    EXPECT_TRUE(tralix_test::LogHasLine(line));
+  }
 }
 
 TEST_F(StartUpLoad, EmptyFileReportsBothKeysNotFound) {

@@ -258,12 +258,14 @@ struct TokenCase {
 
 TEST_F(NetworkClient, TokenExtractionFindsTheFirstQuotedTokenMember) {
   const std::string longToken255(255, 't');
+  const char* kUnfaithful = "Tralix - ERROR: Token holds a backslash, invalid UTF-8 or blanks at its ends";
   const TokenCase cases[] = {
       {"plain", R"({"token":"abc.def"})", 256, 1, "abc.def", "Tralix - Successfully extracted token"},
       {"blank after colon", "{\"token\": \"abc\"}", 256, 1, "abc", "Tralix - Successfully extracted token"},
       {"line feed and tab", "{\"token\":\n\t\"abc\"}", 256, 1, "abc", "Tralix - Successfully extracted token"},
       {"nested", R"({"data":{"user":1,"token":"xyz"}})", 256, 1, "xyz", "Tralix - Successfully extracted token"},
-      {"backslash copied", R"({"token":"a\\b"})", 256, 1, "a\\\\b", "Tralix - Successfully extracted token"},
+      {"UTF-8 letters", "{\"token\":\"caf\xc3\xa9-\xf0\x9f\x9b\xab\"}", 256, 1, "caf\xc3\xa9-\xf0\x9f\x9b\xab",
+       "Tralix - Successfully extracted token"},
       {"blank before colon", "{\"token\" :\"abc\"}", 256, 0, "", "Tralix - ERROR: No 'token' field found in response"},
       {"member-name tail", R"({"access_token":"abc"})", 256, 0, "",
        "Tralix - ERROR: No 'token' field found in response"},
@@ -278,6 +280,14 @@ TEST_F(NetworkClient, TokenExtractionFindsTheFirstQuotedTokenMember) {
       {"empty token", R"({"token":""})", 256, 0, "", "Tralix - ERROR: Empty token in response"},
       {"control character", "{\"token\":\"ab\rc\"}", 256, 0, "",
        "Tralix - ERROR: Token holds control characters"},
+      {"escaped quote", R"({"token":"abc\"def"})", 256, 0, "", kUnfaithful},
+      {"escaped slash", R"({"token":"a\/b"})", 256, 0, "", kUnfaithful},
+      {"not UTF-8", "{\"token\":\"ab\xff\"}", 256, 0, "", kUnfaithful},
+      {"overlong UTF-8", "{\"token\":\"a\xc0\xaf" "b\"}", 256, 0, "", kUnfaithful},
+      {"UTF-16 surrogate", "{\"token\":\"a\xed\xa0\x80\"}", 256, 0, "", kUnfaithful},
+      {"cut UTF-8", "{\"token\":\"a\xe2\x82\"}", 256, 0, "", kUnfaithful},
+      {"leading blank", R"({"token":" abc"})", 256, 0, "", kUnfaithful},
+      {"trailing blank", R"({"token":"abc "})", 256, 0, "", kUnfaithful},
   };
   for (const TokenCase& c : cases) {
     SCOPED_TRACE(c.what);

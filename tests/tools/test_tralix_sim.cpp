@@ -58,6 +58,8 @@ TEST(TralixSim, BadCommandLinesAreRefusedWithTheirReason) {
       {{"--bogus", circuit}, "--bogus"},
       {{circuit, "--speed"}, "--speed needs a value"},
       {{"--speed", "0", circuit}, "--speed"},
+      {{"--speed", "1e-300", circuit}, "--speed takes a number from 0.01 to 10000"},
+      {{"--frame", "1e-300", circuit}, "--frame"},
       {{"--speed=fast", circuit}, "--speed"},
       {{"--verbose=yes", circuit}, "--verbose takes no value"},
       {{"--frame", "2", circuit}, "--frame"},
@@ -65,6 +67,8 @@ TEST(TralixSim, BadCommandLinesAreRefusedWithTheirReason) {
       {{"--fault", "60:8:700", circuit}, "--fault"},
       {{"--action", "5 fly away", circuit}, "fly"},
       {{"--script", "/nonexistent/pilot.script", circuit}, "/nonexistent/pilot.script"},
+      {{"--script", "/dev/zero", circuit}, "--script: /dev/zero: is not a regular file"},
+      {{"--service", "host", "--ca", "/dev/zero", circuit}, "--ca: /dev/zero: is not a regular file"},
       {{"--api-key", "key\nDATA_KEY_TOKEN=forged", circuit}, "--api-key"},
       {{"--ca", "ca.pem", circuit}, "--ca"},
       {{"--service", "host:99999", circuit}, "--service"},
@@ -93,7 +97,8 @@ TEST(TralixSim, UnreadableProfilesAreRefusedBeforeFlying) {
   };
   const Case cases[] = {
       {(folder / "missing.flight").string(), "missing.flight"},
-      {(folder / "folder.flight").string(), "folder.flight"},
+      {(folder / "folder.flight").string(), "folder.flight: is a folder"},
+      {"/dev/zero", "/dev/zero: is not a regular file"},
       {(folder / "bad.flight").string(), "bad.flight:2: "},
   };
   for (const Case& c : cases) {
@@ -113,7 +118,7 @@ TEST(TralixSim, CircuitEndsWithOneAcceptedLandingEvent) {
 
   EXPECT_TRUE(Has(run.out, "start-up: API key activated, token saved")) << run.out;
   EXPECT_TRUE(Has(run.out, "landing event 1 (1 ok)")) << run.out;
-  EXPECT_TRUE(Has(run.out, "1 touchdowns seen by the plug-in, 1 landing events sent")) << run.out;
+  EXPECT_TRUE(Has(run.out, "1 touchdown seen by the plug-in, 1 landing event sent")) << run.out;
   EXPECT_TRUE(Has(run.out, "-150.0 ft/min, 3.2 ft above ground")) << run.out;
   EXPECT_TRUE(Has(run.out, "no connection failures")) << run.out;
   // Every broadcast the plug-in started was received and accepted.
@@ -134,6 +139,7 @@ TEST(TralixSim, CircuitEndsWithOneAcceptedLandingEvent) {
   EXPECT_TRUE(Has(ReadFile(out / "Tralix/lin_x64/Tralix.cfg"), "DATA_KEY_TOKEN=demo-data-token"));
   const std::string chart = ReadFile(out / "landing-1.svg");
   EXPECT_EQ(chart.rfind("<svg ", 0), 0u);
+  EXPECT_TRUE(Has(chart, "time to touchdown")) << "the x axis is time";
   EXPECT_TRUE(Has(chart, "</svg>"));
 }
 
@@ -172,7 +178,9 @@ TEST(TralixSim, ScriptedPilotActivatesAPastedKeyInTheDialog) {
                               "--script", (folder / "pilot.script").string(), "--action", "40 close",
                               Flight("circuit-2min.flight")},
                              folder);
-  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.status, 4) << run.out << run.err;
+  EXPECT_TRUE(Has(run.err, "pilot action failed: 5.5 press No Such Button: no button")) << run.err;
+  EXPECT_TRUE(Has(run.err, "pilot action failed: 40 close: not reached")) << run.err;
   EXPECT_TRUE(Has(run.out, "start-up: no API key configured")) << run.out;
   EXPECT_TRUE(Has(run.out, "activated, token saved")) << run.out;
   EXPECT_TRUE(Has(run.out, "6 actions, 2 could not be done")) << run.out;

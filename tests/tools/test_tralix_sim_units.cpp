@@ -145,7 +145,7 @@ TEST(FlightRecord, LandingEventsCarryTheLastTenPointsOfTheirFlight) {
   for (int height = 100; height > 70; --height) Feed(&record, 40.0, {Point(height)});
   // A new flight starts: the points of the first do not belong to its event.
   Feed(&record, 50.0, {"Tralix - Takeoff detection reset (new flight session)"});
-  for (int height = 15; height > 0; --height) Feed(&record, 60.0, {Point(height)});
+  for (int height = 15; height > 0; --height) Feed(&record, 60.0 - height * 0.1, {Point(height)});
   Feed(&record, 70.0,
        {"Tralix - Weight on wheels detected! Gear values: [0,1,1,0,0,0,0,0,0,0] (Altitude AGL: 3.2 ft, Flight "
         "time: 119.9 seconds)",
@@ -167,6 +167,8 @@ TEST(FlightRecord, LandingEventsCarryTheLastTenPointsOfTheirFlight) {
   EXPECT_DOUBLE_EQ(landings[0].points.front()[0], 10.0);
   EXPECT_DOUBLE_EQ(landings[0].points.back()[0], 1.0);
   EXPECT_DOUBLE_EQ(landings[0].points.back()[2], -150.0);
+  ASSERT_EQ(landings[0].pointTimes.size(), 10u);
+  EXPECT_DOUBLE_EQ(landings[0].pointTimes.front(), 59.0);
   EXPECT_FALSE(landings[1].handedOver);
   EXPECT_NE(landings[1].outcome.find("(1/10)"), std::string::npos) << landings[1].outcome;
   EXPECT_EQ(record.RequestsInFlight(), 1);
@@ -195,16 +197,32 @@ TEST(FlightRecord, BackoffIsTakenFromTheStatusWindowWhenItChanges) {
   EXPECT_TRUE(record.StatusWindowSeen());
 }
 
-TEST(Summary, ChartOfFlatSeriesHasFiniteCoordinates) {
+// The x of each point in the first panel, from its circle.
+std::vector<double> FirstPanelXs(const std::string& svg, size_t count) {
+  std::vector<double> xs;
+  for (size_t at = svg.find("<circle cx=\""); at != std::string::npos && xs.size() < count;
+       at = svg.find("<circle cx=\"", at + 1))
+    xs.push_back(std::stod(svg.substr(at + 12)));
+  return xs;
+}
+
+TEST(Summary, ChartPlacesPointsByTimeAndStaysFinite) {
   tralix_sim::LandingEvent event;
-  event.points.assign(10, {3.2, 1.0, -150.0, 0.0});
-  const std::string svg = tralix_sim::LandingChartSvg(event, 1);
-  EXPECT_EQ(svg.rfind("<svg ", 0), 0u);
+  event.simTime = 100.0;
+  event.points.assign(3, {3.2, 1.0, -150.0, 0.0});  // flat series: no zero range
+  event.pointTimes = {99.0, 99.1, 99.9};            // uneven spacing, as frames come
+  std::string svg = tralix_sim::LandingChartSvg(event, 1);
   EXPECT_EQ(svg.find("nan"), std::string::npos);
   EXPECT_EQ(svg.find("inf"), std::string::npos);
-  size_t polylines = 0;
-  for (size_t at = svg.find("<polyline"); at != std::string::npos; at = svg.find("<polyline", at + 1)) ++polylines;
-  EXPECT_EQ(polylines, 4u);
+  EXPECT_TRUE(svg.find("-1.00 s") != std::string::npos && svg.find("-0.10 s") != std::string::npos) << svg;
+  std::vector<double> xs = FirstPanelXs(svg, 3);
+  ASSERT_EQ(xs.size(), 3u);
+  EXPECT_NEAR((xs[1] - xs[0]) / (xs[2] - xs[1]), 0.1 / 0.8, 0.01);
+
+  event.pointTimes.assign(3, 99.5);  // all in one frame: no zero span either
+  svg = tralix_sim::LandingChartSvg(event, 1);
+  EXPECT_EQ(svg.find("nan"), std::string::npos);
+  EXPECT_EQ(svg.find("inf"), std::string::npos);
 }
 
 }  // namespace

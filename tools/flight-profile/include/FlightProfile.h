@@ -54,7 +54,14 @@ struct Profile {
 // "<sourceName>:<line>: <what is wrong>"; out is then unspecified.
 bool ParseProfile(const std::string& text, const std::string& sourceName, Profile* out, std::string* error);
 
-// Reads and parses a file; the path is the source name in messages.
+// Reads and parses a file of at most kMaxProfileBytes; the path is the source
+// name in messages.
+constexpr size_t kMaxProfileBytes = 64u << 20;
 bool LoadProfile(const std::string& path, Profile* out, std::string* error);
+
+// Reads a whole regular file of at most maxBytes into text. On failure error
+// says why, after the path: "cannot be opened", "is a folder", "is not a
+// regular file" (a device, a pipe) or "is larger than N bytes".
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* text, std::string* error);
 
 }  // namespace flight_profile

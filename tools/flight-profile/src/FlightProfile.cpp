@@ -1,10 +1,13 @@
 // Parser of the flight-profile text format (flights/README.md).
 #include "FlightProfile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <sstream>
 #include <system_error>
 
@@ -303,15 +306,39 @@ bool ParseProfile(const std::string& text, const std::string& sourceName, Profil
   return parser.ParseText(text);
 }
 
-bool LoadProfile(const std::string& path, Profile* out, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* text, std::string* error) {
+  // Non-blocking, so that a pipe named here cannot hang the open.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
     *error = path + ": cannot be opened";
     return false;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseProfile(text.str(), path, out, error);
+  struct stat info {};
+  std::string why;
+  if (fstat(fd, &info) != 0) {
+    why = "cannot be read";
+  } else if (S_ISDIR(info.st_mode)) {
+    why = "is a folder";
+  } else if (!S_ISREG(info.st_mode)) {
+    why = "is not a regular file";
+  } else {
+    text->clear();
+    char chunk[65536];
+    ssize_t got = 0;
+    while (text->size() <= maxBytes && (got = read(fd, chunk, sizeof(chunk))) > 0)
+      text->append(chunk, static_cast<size_t>(got));
+    if (got < 0) why = "cannot be read";
+    if (text->size() > maxBytes) why = "is larger than " + std::to_string(maxBytes) + " bytes";
+  }
+  close(fd);
+  if (why.empty()) return true;
+  *error = path + ": " + why;
+  return false;
+}
+
+bool LoadProfile(const std::string& path, Profile* out, std::string* error) {
+  std::string text;
+  return ReadWholeFile(path, kMaxProfileBytes, &text, error) && ParseProfile(text, path, out, error);
 }
 
 }  // namespace flight_profile

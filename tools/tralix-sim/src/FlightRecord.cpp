@@ -77,7 +77,7 @@ void FlightRecord::AddLogLine(double simTime, const std::string& line) {
   } else if (line == "Tralix - Failed to open network connection" || line == "Tralix - Failed to set client callback") {
     NoteFailure("stream not opened");
   } else if (StartsWith(line, "Tralix - Collected data point: ")) {
-    NoteCollectedPoint(line);
+    NoteCollectedPoint(simTime, line);
   } else if (StartsWith(line, "Tralix - Weight on wheels detected! ")) {
     NoteTouchdown(simTime, line);
   } else if (StartsWith(line, "Tralix - DEBUG: Not enough data points for landing event") && !landings_.empty()) {
@@ -85,6 +85,7 @@ void FlightRecord::AddLogLine(double simTime, const std::string& line) {
     landings_.back().outcome = "not sent: not enough points " + (open == std::string::npos ? "" : line.substr(open));
   } else if (StartsWith(line, "Tralix - DEBUG: Sending landing event with buffer data") && !landings_.empty()) {
     landings_.back().points = recentPoints_;
+    landings_.back().pointTimes = recentPointTimes_;
     awaitingLandingResult_ = true;
   } else if (awaitingLandingResult_ && (line == "Tralix - Landing event sent successfully" ||
                                         line == "Tralix - Failed to send landing event")) {
@@ -95,6 +96,7 @@ void FlightRecord::AddLogLine(double simTime, const std::string& line) {
     if (sent) ++landingsStarted_;
   } else if (line == "Tralix - Takeoff detection reset (new flight session)") {
     recentPoints_.clear();
+    recentPointTimes_.clear();
   } else {
     NoteActivation(line);
   }
@@ -127,14 +129,18 @@ void FlightRecord::NoteBroadcastStart(double simTime) {
   lastBroadcastStart_ = simTime;
 }
 
-void FlightRecord::NoteCollectedPoint(const std::string& line) {
+void FlightRecord::NoteCollectedPoint(double simTime, const std::string& line) {
   const auto height = NumberAfter(line, "alt=");
   const auto load = NumberAfter(line, "g=");
   const auto vertical = NumberAfter(line, "vs=");
   const auto bank = NumberAfter(line, "roll=");
   if (!height || !load || !vertical || !bank) return;
   recentPoints_.push_back({*height, *load, *vertical, *bank});
-  if (recentPoints_.size() > 10) recentPoints_.erase(recentPoints_.begin());
+  recentPointTimes_.push_back(simTime);
+  if (recentPoints_.size() > 10) {
+    recentPoints_.erase(recentPoints_.begin());
+    recentPointTimes_.erase(recentPointTimes_.begin());
+  }
 }
 
 void FlightRecord::NoteTouchdown(double simTime, const std::string& line) {

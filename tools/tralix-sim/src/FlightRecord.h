@@ -22,6 +22,7 @@ struct LandingEvent {
   bool handedOver = false;          // the uploader started the request
   std::string outcome;              // "sent", "not enough points (n/10)", "not sent"
   std::vector<LandingPoint> points;  // as logged when collected
+  std::vector<double> pointTimes;    // sim time each of them was logged
 
   // As the service received it (embedded service only).
   bool received = false;
@@ -66,7 +67,7 @@ class FlightRecord {
  private:
   void NoteFailure(const std::string& kind);
   void NoteBroadcastStart(double simTime);
-  void NoteCollectedPoint(const std::string& line);
+  void NoteCollectedPoint(double simTime, const std::string& line);
   void NoteTouchdown(double simTime, const std::string& line);
   void NoteActivation(const std::string& line);
 
@@ -85,6 +86,7 @@ class FlightRecord {
   std::vector<BackoffChange> backoffChanges_;
   bool statusWindowSeen_ = false;
   std::vector<LandingPoint> recentPoints_;
+  std::vector<double> recentPointTimes_;
   bool awaitingLandingResult_ = false;
   std::vector<LandingEvent> landings_;
 };

@@ -2,6 +2,8 @@
 // outside its network namespace, and the extra trusted CA.
 #include "Sandbox.h"
 
+#include "FlightProfile.h"
+
 #include "SimOptions.h"
 #include "TextUtil.h"
 
@@ -20,8 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace tralix_sim {
 namespace {
@@ -317,10 +317,12 @@ void Relay::AcceptLoop() {
 }
 
 bool TrustCertificateAuthority(const std::string& caFile, std::string* error) {
-  std::ifstream ca(caFile, std::ios::binary);
-  std::ostringstream caText;
-  caText << ca.rdbuf();
-  if (!ca || caText.str().find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+  std::string caText;
+  if (!flight_profile::ReadWholeFile(caFile, kMaxCaBytes, &caText, error)) {
+    *error = "--ca: " + *error;
+    return false;
+  }
+  if (caText.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
     *error = "cannot read a PEM certificate from " + caFile;
     return false;
   }
@@ -333,7 +335,7 @@ bool TrustCertificateAuthority(const std::string& caFile, std::string* error) {
     *error = std::string("the CA bundle ") + kSystemBundle + " is not the sandbox's private copy; not adding " + caFile;
     return false;
   }
-  const std::string text = "\n" + caText.str();
+  const std::string text = "\n" + caText;
   const bool written = write(bundle, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   close(bundle);
   if (!written) *error = std::string("cannot add the CA to ") + kSystemBundle + ": " + std::strerror(errno);

@@ -1,11 +1,10 @@
 // tralix-sim's command line: the help text and the option parser.
 #include "SimOptions.h"
 
+#include "FlightProfile.h"
 #include "TextUtil.h"
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 namespace tralix_sim {
 namespace {
@@ -31,20 +30,37 @@ bool ParseFault(const std::string& text, ServiceFault* fault, std::string* error
   return true;
 }
 
+// Far beyond any hand-written script.
+constexpr size_t kMaxScriptBytes = 1u << 20;
+
 bool ReadScriptFile(const std::string& path, std::vector<PilotAction>* actions, std::string* error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "cannot read the script " + path;
+  std::string text;
+  if (!flight_profile::ReadWholeFile(path, kMaxScriptBytes, &text, error)) {
+    *error = "--script: " + *error;
     return false;
   }
-  std::ostringstream text;
-  text << file.rdbuf();
-  return ParseScript(text.str(), path, actions, error);
+  return ParseScript(text, path, actions, error);
 }
 
-bool ParsePositive(const std::string& option, const std::string& value, double* out, std::string* error) {
-  if (ParseDecimal(value, out) && *out > 0.0) return true;
-  *error = option + " takes a number above 0, got '" + value + "'";
+struct Range {
+  double low;
+  double high;
+  const char* text;  // as the error names it
+};
+
+// Bounds that keep every sleep and frame count sane.
+constexpr Range kSpeedRange{0.01, 10000.0, "0.01 to 10000"};
+constexpr Range kFrameRange{0.001, 1.0, "0.001 to 1"};
+constexpr Range kUntilRange{0.001, 1e7, "0.001 to 10000000"};
+
+bool ParseInRange(const std::string& option, const std::string& value, const Range& range, double* out,
+                  std::string* error) {
+  double parsed = 0.0;
+  if (ParseDecimal(value, &parsed) && parsed >= range.low && parsed <= range.high) {
+    *out = parsed;
+    return true;
+  }
+  *error = option + " takes a number from " + range.text + ", got '" + value + "'";
   return false;
 }
 
@@ -90,18 +106,17 @@ const std::vector<OptionSpec>& OptionTable() {
          return true;
        }},
       {"--speed", true,
-       [](SimOptions* o, const std::string& v, std::string* e) { return ParsePositive("--speed", v, &o->speed, e); }},
+       [](SimOptions* o, const std::string& v, std::string* e) {
+         return ParseInRange("--speed", v, kSpeedRange, &o->speed, e);
+       }},
       {"--realtime", false, [](SimOptions* o, const std::string&, std::string*) { o->speed = 1.0; return true; }},
       {"--frame", true,
        [](SimOptions* o, const std::string& v, std::string* e) {
-         if (!ParsePositive("--frame", v, &o->frameSeconds, e)) return false;
-         if (o->frameSeconds <= 1.0) return true;
-         *e = "--frame is at most 1 second";
-         return false;
+         return ParseInRange("--frame", v, kFrameRange, &o->frameSeconds, e);
        }},
       {"--until", true,
        [](SimOptions* o, const std::string& v, std::string* e) {
-         return ParsePositive("--until", v, &o->untilTime, e);
+         return ParseInRange("--until", v, kUntilRange, &o->untilTime, e);
        }},
       {"--service", true,
        [](SimOptions* o, const std::string& v, std::string* e) {
@@ -112,7 +127,14 @@ const std::vector<OptionSpec>& OptionTable() {
          *e = "--service takes HOST[:PORT], got '" + v + "'";
          return false;
        }},
-      {"--ca", true, [](SimOptions* o, const std::string& v, std::string*) { o->caFile = v; return true; }},
+      {"--ca", true,
+       [](SimOptions* o, const std::string& v, std::string* e) {
+         o->caFile = v;
+         std::string unused;
+         if (flight_profile::ReadWholeFile(v, kMaxCaBytes, &unused, e)) return true;
+         *e = "--ca: " + *e;
+         return false;
+       }},
       {"--service-key", true,
        [](SimOptions* o, const std::string& v, std::string* e) {
          if (!v.empty() && v[0] != '=') {
@@ -331,7 +353,8 @@ std::string HelpText() {
          "  --help                 show this text\n"
          "\n"
          "Exit status: 0 when the flight was flown, 1 when it could not be (plug-in, profile\n"
-         "or service trouble), 2 for a bad command line, 3 for --expect-landings unmet.\n";
+         "or service trouble), 2 for a bad command line, 3 for --expect-landings unmet,\n"
+         "4 when a pilot action could not be done (each is named on stderr).\n";
 }
 
 }  // namespace tralix_sim

@@ -4,6 +4,7 @@
 
 #include "PilotScript.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ struct SimOptions {
 };
 
 constexpr char kDemoApiKey[] = "TRALIX-DEMO-KEY";
+// Bound on a --ca file; a whole system CA bundle is a fraction of it.
+constexpr size_t kMaxCaBytes = 1u << 20;
 constexpr char kDemoToken[] = "demo-data-token";
 
 enum class ParseOutcome { kRun, kHelp, kError };

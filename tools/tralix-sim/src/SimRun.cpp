@@ -255,8 +255,8 @@ void FlightRun::RunDueEvents(double profileTime) {
   while (nextAction_ < actions_.size() && actions_[nextAction_].time <= profileTime + kDue) {
     const PilotAction& action = actions_[nextAction_++];
     const std::string result = PerformAction(action, &clipboard_);
-    if (result != "ok") ++facts_.actionsFailed;
     facts_.actionReports.push_back(action.text + ": " + result);
+    if (result != "ok") facts_.actionsFailed.push_back(facts_.actionReports.back());
     std::printf("[%8.1f s] pilot: %s: %s\n", profileTime, action.text.c_str(), result.c_str());
     CollectLog(profileTime);
     // An action may block (activation waits for the service): count the wall clock afresh.
@@ -309,7 +309,7 @@ void FlightRun::Fly(flight_profile::Player* player, double endTime) {
   if (!gInterrupted) RunDueEvents(player->ProfileTime());
   for (; nextAction_ < actions_.size(); ++nextAction_) {
     facts_.actionReports.push_back(actions_[nextAction_].text + ": not reached, the flight ended first");
-    ++facts_.actionsFailed;
+    facts_.actionsFailed.push_back(facts_.actionReports.back());
   }
 }
 
@@ -394,14 +394,23 @@ std::vector<std::string> FlightRun::WriteCharts() {
   return files;
 }
 
+// 3 for unmet --expect-landings, else 4 when a pilot action failed: a script
+// that did not do what it says must not pass for a good run.
 int FlightRun::ExitStatus() const {
-  if (options_.expectLandings < 0) return 0;
-  int accepted = 0;
-  for (const LandingEvent& event : record_.Landings())
-    accepted += service_ ? (event.received && event.status == 200) : event.handedOver;
-  if (accepted == options_.expectLandings) return 0;
-  std::fprintf(stderr, "tralix-sim: expected %d landing events accepted, got %d\n", options_.expectLandings, accepted);
-  return 3;
+  int status = 0;
+  if (options_.expectLandings >= 0) {
+    int accepted = 0;
+    for (const LandingEvent& event : record_.Landings())
+      accepted += service_ ? (event.received && event.status == 200) : event.handedOver;
+    if (accepted != options_.expectLandings) {
+      std::fprintf(stderr, "tralix-sim: expected %d landing events accepted, got %d\n", options_.expectLandings,
+                   accepted);
+      status = 3;
+    }
+  }
+  for (const std::string& report : facts_.actionsFailed)
+    std::fprintf(stderr, "tralix-sim: pilot action failed: %s\n", report.c_str());
+  return status || facts_.actionsFailed.empty() ? status : 4;
 }
 
 int FlightRun::Run() {

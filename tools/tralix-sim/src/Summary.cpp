@@ -20,6 +20,11 @@ std::ostream& Label(std::ostream& out, const std::string& label) {
 
 std::string Continuation() { return std::string(kLabelWidth, ' '); }
 
+// "1 touchdown", "2 touchdowns".
+std::string Counted(long count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 void PrintFlight(std::ostream& out, const RunFacts& facts) {
   const double ratio = facts.wallSeconds > 0.0 ? facts.simSeconds / facts.wallSeconds : 0.0;
   Label(out, "Flight") << facts.profile << ": " << Fixed(facts.simSeconds, 1) << " s of sim time in "
@@ -44,8 +49,8 @@ void PrintActivations(std::ostream& out, const FlightRecord& record) {
 void PrintActions(std::ostream& out, const RunFacts& facts) {
   if (facts.actionReports.empty()) return;
   Label(out, "Pilot") << facts.actionReports.size() << " actions, "
-                      << (facts.actionsFailed == 0 ? std::string("all done")
-                                                   : std::to_string(facts.actionsFailed) + " could not be done")
+                      << (facts.actionsFailed.empty() ? std::string("all done")
+                                                      : std::to_string(facts.actionsFailed.size()) + " could not be done")
                       << "\n";
   for (const std::string& report : facts.actionReports) out << Continuation() << report << "\n";
 }
@@ -136,7 +141,8 @@ void PrintLanding(std::ostream& out, const LandingEvent& event, int number, cons
 void PrintLandings(std::ostream& out, const FlightRecord& record, const std::vector<std::string>& charts) {
   const auto& landings = record.Landings();
   const long sent = std::count_if(landings.begin(), landings.end(), [](const auto& l) { return l.handedOver; });
-  Label(out, "Landings") << landings.size() << " touchdowns seen by the plug-in, " << sent << " landing events sent\n";
+  Label(out, "Landings") << Counted(static_cast<long>(landings.size()), "touchdown") << " seen by the plug-in, "
+                         << Counted(sent, "landing event") << " sent\n";
   for (size_t index = 0; index < landings.size(); ++index)
     PrintLanding(out, landings[index], static_cast<int>(index) + 1, index < charts.size() ? charts[index] : "");
 }
@@ -173,7 +179,28 @@ std::string EscapeXml(const std::string& text) {
   return escaped;
 }
 
-void DrawPanel(std::ostream& svg, const Series& series, const std::vector<LandingPoint>& points, int left, int top) {
+// Where the points lie along the x axis: seconds before touchdown (negative),
+// so that uneven sample spacing shows; their order when times are unknown.
+struct TimeAxis {
+  std::vector<double> positions;
+  bool timed = false;
+};
+
+TimeAxis TimeAxisOf(const LandingEvent& event) {
+  const std::vector<LandingPoint>& points = ShownPoints(event);
+  TimeAxis axis;
+  axis.timed = !points.empty() && points.size() == event.pointTimes.size();
+  for (size_t index = 0; index < points.size(); ++index)
+    axis.positions.push_back(axis.timed ? event.pointTimes[index] - event.simTime : static_cast<double>(index + 1));
+  return axis;
+}
+
+std::string AxisText(const TimeAxis& axis, double position) {
+  return axis.timed ? Fixed(position, 2) + " s" : Fixed(position, 0);
+}
+
+void DrawPanel(std::ostream& svg, const Series& series, const std::vector<LandingPoint>& points, const TimeAxis& axis,
+               int left, int top) {
   double low = points.empty() ? 0.0 : points[0][series.column];
   double high = low;
   for (const LandingPoint& point : points) {
@@ -196,23 +223,32 @@ void DrawPanel(std::ostream& svg, const Series& series, const std::vector<Landin
       << Fixed(high, 1) << "</text>\n";
   svg << "<text x=\"" << plotLeft - 4 << "\" y=\"" << plotTop + plotHeight << "\" font-size=\"10\" "
       << "text-anchor=\"end\">" << Fixed(low, 1) << "</text>\n";
+  const double first = axis.positions.empty() ? 0.0 : axis.positions.front();
+  const double span = axis.positions.empty() ? 0.0 : axis.positions.back() - first;
+  auto xOf = [&](double position) {
+    return span > 1e-9 ? plotLeft + plotWidth * (position - first) / span : plotLeft + plotWidth / 2.0;
+  };
   std::ostringstream polyline;
   std::ostringstream dots;
-  const double step = points.size() > 1 ? static_cast<double>(plotWidth) / static_cast<double>(points.size() - 1) : 0;
   for (size_t index = 0; index < points.size(); ++index) {
-    const double x = plotLeft + step * static_cast<double>(index);
+    const double x = xOf(axis.positions[index]);
     const double y = plotTop + plotHeight * (high - points[index][series.column]) / (high - low);
     polyline << Fixed(x, 1) << "," << Fixed(y, 1) << " ";
     dots << "<circle cx=\"" << Fixed(x, 1) << "\" cy=\"" << Fixed(y, 1) << "\" r=\"3\" fill=\"" << series.colour
-         << "\"><title>point " << index + 1 << ": " << Fixed(points[index][series.column], 2) << " " << series.unit
-         << "</title></circle>\n";
+         << "\"><title>point " << index + 1 << " at " << AxisText(axis, axis.positions[index]) << ": "
+         << Fixed(points[index][series.column], 2) << " " << series.unit << "</title></circle>\n";
   }
   svg << "<polyline points=\"" << polyline.str() << "\" fill=\"none\" stroke=\"" << series.colour
       << "\" stroke-width=\"2\"/>\n"
       << dots.str();
-  for (size_t index = 0; index < points.size(); ++index)
-    svg << "<text x=\"" << Fixed(plotLeft + step * static_cast<double>(index), 1) << "\" y=\""
-        << plotTop + plotHeight + 14 << "\" font-size=\"10\" text-anchor=\"middle\">" << index + 1 << "</text>\n";
+  if (points.empty()) return;
+  const int labelY = plotTop + plotHeight + 14;
+  svg << "<text x=\"" << plotLeft << "\" y=\"" << labelY << "\" font-size=\"10\" text-anchor=\"start\">"
+      << AxisText(axis, first) << "</text>\n";
+  svg << "<text x=\"" << plotLeft + plotWidth << "\" y=\"" << labelY << "\" font-size=\"10\" text-anchor=\"end\">"
+      << AxisText(axis, first + span) << "</text>\n";
+  svg << "<text x=\"" << plotLeft + plotWidth / 2 << "\" y=\"" << labelY << "\" font-size=\"10\" "
+      << "text-anchor=\"middle\">" << (axis.timed ? "time to touchdown" : "sample") << "</text>\n";
 }
 
 }  // namespace
@@ -245,11 +281,12 @@ std::string LandingChartSvg(const LandingEvent& event, int number) {
   const std::string heading = "Landing event " + std::to_string(number) + ": touchdown " + TouchdownText(event) +
                               " at " + Fixed(event.simTime, 1) + " s";
   svg << "<text x=\"10\" y=\"22\" font-size=\"15\" font-weight=\"bold\">" << EscapeXml(heading) << "</text>\n";
-  svg << "<text x=\"10\" y=\"40\" font-size=\"12\">The samples the plug-in took before it, oldest to newest"
-      << "</text>\n";
+  svg << "<text x=\"10\" y=\"40\" font-size=\"12\">The samples the plug-in took before it, placed by their time"
+      << " before touchdown</text>\n";
   const std::vector<LandingPoint>& points = ShownPoints(event);
+  const TimeAxis axis = TimeAxisOf(event);
   for (int panel = 0; panel < 4; ++panel)
-    DrawPanel(svg, kSeries[panel], points, 10 + (panel % 2) * kPanelWidth, 50 + (panel / 2) * kPanelHeight);
+    DrawPanel(svg, kSeries[panel], points, axis, 10 + (panel % 2) * kPanelWidth, 50 + (panel / 2) * kPanelHeight);
   svg << "</svg>\n";
   return svg.str();
 }

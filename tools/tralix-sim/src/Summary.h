@@ -31,7 +31,7 @@ struct RunFacts {
   std::string pluginPath;
   std::string logPath;
   std::vector<std::string> actionReports;  // "12 menu Tralix/Configuration: ok"
-  int actionsFailed = 0;
+  std::vector<std::string> actionsFailed;  // the reports of those that could not be done
   int requestsLeftInFlight = 0;
   bool interrupted = false;  // Ctrl+C ended the flight early
 };
@@ -40,7 +40,7 @@ void PrintSummary(std::ostream& out, const RunFacts& facts, const ServiceTally& 
                   const std::vector<std::string>& chartFiles);
 
 // The ten points of one landing event as four small line charts (height,
-// vertical speed, load factor, bank), oldest to newest left to right.
+// vertical speed, load factor, bank) over the seconds before touchdown.
 std::string LandingChartSvg(const LandingEvent& event, int number);
 
 // The points the summary shows: what the service received when it did, else
