@@ -64,13 +64,13 @@ TEST(TralixSim, BadCommandLinesAndUnreadableProfilesAreRefusedBeforeFlying) {
   for (const Case& k : cases) {
     std::vector<std::string> arguments = {"--out", out};
     arguments.insert(arguments.end(), k.arguments.begin(), k.arguments.end());
+    SCOPED_TRACE(testing::PrintToString(k.arguments));
     const Outcome run = RunSim(arguments, folder);
-    const std::string shown = k.arguments.empty() ? "(none)" : k.arguments[0];
-    EXPECT_EQ(run.status, k.status) << shown << ": " << run.err;
-    EXPECT_EQ(run.err.rfind("tralix-sim: ", 0), 0u) << shown << ": " << run.err;
-    EXPECT_TRUE(Has(run.err, k.named)) << shown << ": " << run.err;
-    EXPECT_TRUE(run.out.empty()) << shown;
-    EXPECT_FALSE(fs::exists(out)) << shown;
+    EXPECT_EQ(run.status, k.status) << run.err;
+    EXPECT_EQ(run.err.rfind("tralix-sim: ", 0), 0u) << run.err;
+    EXPECT_TRUE(Has(run.err, k.named)) << run.err;
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_FALSE(fs::exists(out));
   }
 }
 
