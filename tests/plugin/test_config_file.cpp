@@ -64,12 +64,7 @@ class ConfigFileTest : public testing::Test {
 };
 
 TEST_F(ConfigFileTest, ReadingFollowsTheLineRules) {
-  struct Case {
-    const char* label;
-    std::string text;
-    size_t outSize;
-    std::string value;
-  };
+  struct Case { const char* label; std::string text; size_t outSize; std::string value; };
   const std::string k255(255, 'k');
   // A comment that puts the next line at offset 4085 (or 4100): the read stops at 4095 bytes.
   const std::string to4085 = "#" + std::string(4083, '-') + "\n";
@@ -77,25 +72,18 @@ TEST_F(ConfigFileTest, ReadingFollowsTheLineRules) {
   const Case cases[] = {
       {"empty value", "API_KEY=\n", 256, ""},
       {"last line without LF", "X=1\nAPI_KEY=abc", 256, "abc"},
-      {"blank before =", "API_KEY =abc\n", 256, kNone},
-      {"blank before key", " API_KEY=abc\n", 256, kNone},
+      {"near misses are other lines", "#API_KEY=a\n;API_KEY=b\nAPI_KEY =c\n API_KEY=d\napi_key=e\nAPI_KEY_OLD=f\n",
+       256, kNone},
+      {"after near misses, blanks and CR LF", "\n#API_KEY=a\r\n\r\nAPI_KEY =c\n API_KEY=d\nAPI_KEY=v\r\n", 256, "v"},
       {"white space around, kept inside", "API_KEY= \t a b \v\f\r\n", 256, "a b"},
-      {"comments", "#API_KEY=abc\n;API_KEY=abc\n", 256, kNone},
-      {"keys are case-sensitive", "api_key=abc\n", 256, kNone},
-      {"longer key is another key", "API_KEY_OLD=x\nAPI_KEY=y\n", 256, "y"},
       {"first of two lines wins", "API_KEY=first\nAPI_KEY=second\n", 256, "first"},
-      {"among blanks and comments", "\n\n# c\n; c\nX=1\r\n\r\nAPI_KEY=v\r\n", 256, "v"},
       {"= inside the value", "API_KEY=a=b\n", 256, "a=b"},
       {"255 characters fit 256 bytes", "API_KEY=" + k255 + "\n", 256, k255},
       {"too long, a later line fits", "API_KEY=" + k255 + "\nAPI_KEY=short\n", 255, "short"},
       {"too long and alone", "API_KEY=" + k255 + "\n", 255, kNone},
-      {"value needs its NUL", "API_KEY=abc\n", 3, kNone},
-      {"exactly fits", "API_KEY=abc\n", 4, "abc"},
-      {"absent key", "OTHER=1\n", 256, kNone},
       {"byte-order mark skipped", "\xEF\xBB\xBF" "API_KEY=abc\n", 256, "abc"},
       {"byte-order mark only at the start", "X=1\n\xEF\xBB\xBF" "API_KEY=abc\n", 256, kNone},
       {"line cut by the read limit", to4085 + "API_KEY=abcdefghij\n", 256, kNone},
-      {"cut line without LF", to4085 + "API_KEY=abcdefghij", 256, kNone},
       {"line ends exactly at the limit", to4085 + "API_KEY=ab", 256, "ab"},
       {"its LF is the first byte beyond", to4085 + "API_KEY=ab\nX=1\n", 256, "ab"},
       {"line starts beyond the limit", to4100 + "API_KEY=ab\n", 256, kNone},
@@ -173,12 +161,7 @@ TEST_F(ConfigFileTest, FileThatGivesNoTextGivesNoValue) {
 }
 
 TEST_F(ConfigFileTest, RewritingSetsTheKeyAndKeepsTheRest) {
-  struct Case {
-    const char* label;
-    std::optional<std::string> before;  // none: no file
-    const char* value;
-    std::string after;
-  };
+  struct Case { const char* label; std::optional<std::string> before; const char* value; std::string after; };
   const std::string longLine = "# " + std::string(3000, 'L');
   const Case cases[] = {
       {"missing file", std::nullopt, "k1", "API_KEY=k1\n"},
@@ -251,15 +234,13 @@ TEST_F(ConfigFileTest, AttemptLineHidesSecretsAndNamesNulls) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
-    xphost::ClearLog();
+    const size_t before = xphost::LogLines().size();
     WriteConfigValue(c.path, c.key, c.value);
-    ASSERT_FALSE(xphost::LogLines().empty());
-    EXPECT_EQ(xphost::LogLines()[0], "Tralix - WriteConfigValue: Attempting to write to config file: " + c.shown);
+    ASSERT_GT(xphost::LogLines().size(), before);
+    EXPECT_EQ(xphost::LogLines()[before], "Tralix - WriteConfigValue: Attempting to write to config file: " + c.shown);
   }
   EXPECT_EQ(xphost::LogLines().back(), "Tralix - WriteConfigValue: Invalid parameters");
-  ASSERT_EQ(WriteConfigValue(path.c_str(), "API_KEY", "tlx_live_0123456789abcdef"), 1);
-  ASSERT_EQ(WriteConfigValue(path.c_str(), "DATA_KEY_TOKEN", "9f8e7d6c5b4a"), 1);
-  EXPECT_EQ(Read(path), "tlx_live_0123456789abcdef");
+  EXPECT_EQ(ReadFile(path), "API_KEY=tlx_live_0123456789abcdef\nDATA_KEY_TOKEN=\nOTHER=visible\n");
   EXPECT_EQ(xphost::LogText().find("0123456789abcdef"), std::string::npos);
   EXPECT_EQ(xphost::LogText().find("9f8e7d6c5b4a"), std::string::npos);
 }
@@ -313,7 +294,8 @@ TEST_F(ConfigFileTest, FailedWriteLeavesTheOldFileByteForByte) {
   setrlimit(RLIMIT_FSIZE, &previous);
   EXPECT_EQ(ReadFile(path), before);
   ExpectOnlyTheConfigFile();
-  EXPECT_TRUE(LogHasLine("Tralix - ERROR: WriteConfigValue: Failed to save config file, left unchanged: File too large"));
+  EXPECT_TRUE(
+      LogHasLine("Tralix - ERROR: WriteConfigValue: Failed to save config file, left unchanged: File too large"));
 
   // A name with no room left for the temporary file's: the replacement cannot even be started.
   fs::remove(path);

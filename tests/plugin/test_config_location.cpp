@@ -16,19 +16,11 @@ namespace {
 using tralix_test::LogHasLine;
 
 TEST(ConfigLocation, PathIsBuiltBesideThePluginInPosixForm) {
-  struct Case {
-    const char* what;
-    std::string pluginPath;
-    size_t outSize;
-    std::string expected;  // empty: refused
-  };
+  struct Case { const char* what; std::string pluginPath; size_t outSize; std::string expected; };  // "": refused
   const Case cases[] = {
-      {"posix", "/opt/X-Plane 12/Resources/plugins/Tralix/lin_x64/Tralix.xpl", 1024,
-       "/opt/X-Plane 12/Resources/plugins/Tralix/lin_x64/Tralix.cfg"},
-      {"classic", "Macintosh HD:X-Plane 12:Resources:plugins:Tralix:mac_x64:Tralix.xpl", 1024,
-       "/Volumes/Macintosh HD/X-Plane 12/Resources/plugins/Tralix/mac_x64/Tralix.cfg"},
-      {"posix with a colon in a folder stays posix", "/Users/pilot/X-Plane 12: Beta/plugins/Tralix.xpl", 1024,
-       "/Users/pilot/X-Plane 12: Beta/plugins/Tralix.cfg"},
+      {"posix", "/opt/X-Plane 12/plugins/Tralix/lin/Tralix.xpl", 1024, "/opt/X-Plane 12/plugins/Tralix/lin/Tralix.cfg"},
+      {"classic", "Macintosh HD:X-Plane 12:Tralix.xpl", 1024, "/Volumes/Macintosh HD/X-Plane 12/Tralix.cfg"},
+      {"posix, a colon in a folder", "/Users/me/XP 12: Beta/Tralix.xpl", 1024, "/Users/me/XP 12: Beta/Tralix.cfg"},
       {"posix exact fit", "/a/b/Tralix.xpl", 16, "/a/b/Tralix.cfg"},
       {"posix one byte over", "/a/b/Tralix.xpl", 15, ""},
       {"posix folder fills the buffer", "/abcdefghij/Tralix.xpl", 12, ""},
