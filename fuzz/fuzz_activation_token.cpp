@@ -2,23 +2,16 @@
 // it is the quoted value right after the first "token": member, fits the
 // buffer, holds no control byte or backslash, is valid UTF-8 and has no blank
 // at either end; otherwise the output is empty.
+#include "FuzzCheck.h"
 #include "NetworkManager.h"
 #include "XPHostControl.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken: %s\n", what);
-  std::abort();
-}
 
 // Decodes one character at a time and checks the code point it gives, rather
 // than the byte ranges the plug-in checks.

@@ -2,6 +2,7 @@
 // model of the file rules gives, and a rewrite must give the model's new text
 // and read back the value it wrote.
 #include "ConfigManager.h"
+#include "FuzzCheck.h"
 #include "XPHostControl.h"
 
 #include <unistd.h>
@@ -11,48 +12,34 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
 namespace {
 
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken: %s\n", what);
-  std::abort();
+// A scratch folder of this run's own, in memory where /dev/shm is there.
+std::string MakeScratchFolder() {
+  char folder[] = "/dev/shm/tralix-fuzz-XXXXXX";
+  char fallback[] = "/tmp/tralix-fuzz-XXXXXX";
+  const char* made = mkdtemp(folder);
+  if (!made) made = mkdtemp(fallback);
+  Check(made != nullptr, "scratch folder");
+  return made;
 }
 
-const std::string& ConfigPath();
+const std::string kFolder = MakeScratchFolder();
+const std::string kPath = kFolder + "/Tralix.cfg";
+[[maybe_unused]] const int kRemovedAtExit = std::atexit([] {
+  std::remove(kPath.c_str());
+  std::remove(kFolder.c_str());
+});
 
-void RemoveScratch() {
-  const std::string& path = ConfigPath();
-  std::remove(path.c_str());
-  std::remove(path.substr(0, path.rfind('/')).c_str());
-}
-
-const std::string& ConfigPath() {
-  static const std::string path = [] {
-    char folder[] = "/dev/shm/tralix-fuzz-XXXXXX";
-    char fallback[] = "/tmp/tralix-fuzz-XXXXXX";
-    const char* made = mkdtemp(folder);
-    if (!made) made = mkdtemp(fallback);
-    Check(made != nullptr, "scratch folder");
-    return std::string(made) + "/Tralix.cfg";
-  }();
-  static const bool removedAtExit = std::atexit(RemoveScratch) == 0;
-  (void)removedAtExit;
-  return path;
-}
-
-void WriteText(const std::string& text) {
-  std::ofstream(ConfigPath(), std::ios::binary | std::ios::trunc) << text;
-}
+void WriteText(const std::string& text) { std::ofstream(kPath, std::ios::binary | std::ios::trunc) << text; }
 
 std::string ReadText() {
-  std::ifstream in(ConfigPath(), std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::ifstream in(kPath, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void ExpireCache() {
@@ -131,7 +118,7 @@ void CheckLookups(const std::string& file) {
     for (size_t outSize : {1, 2, 9, 256}) {
       char out[300];
       std::memset(out, 0x5a, sizeof(out));
-      const int result = ReadConfigValue(ConfigPath().c_str(), key, out, outSize);
+      const int result = ReadConfigValue(kPath.c_str(), key, out, outSize);
       std::string expected;
       Check(result == ModelLookup(file, key, outSize, expected), "lookup result");
       const size_t untouchedFrom = result ? expected.size() + 1 : 0;
@@ -152,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string key = size > 0 && (data[0] & 1) ? "DATA_KEY_TOKEN" : "API_KEY";
   std::string value;
   for (size_t i = size > 40 ? size - 40 : 0; i < size; ++i) value += static_cast<char>('!' + data[i] % 94);
-  Check(WriteConfigValue(ConfigPath().c_str(), key.c_str(), value.c_str()) == 1, "rewrite succeeds");
+  Check(WriteConfigValue(kPath.c_str(), key.c_str(), value.c_str()) == 1, "rewrite succeeds");
   const std::string rewritten = ReadText();
   Check(rewritten == ModelRewrite(file, key, value), "rewritten text");
   CheckLookups(rewritten);

@@ -1,6 +1,7 @@
 // The extra-data encoder with arbitrary dataref values, array lengths and
 // output sizes: its text must always parse twice (JSON string, then object)
 // and hold a prefix of the catalogue's keys in order.
+#include "FuzzCheck.h"
 #include "DataRefs.h"
 #include "NetworkManager.h"
 #include "XPHostControl.h"
@@ -8,19 +9,11 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken: %s\n", what);
-  std::abort();
-}
 
 // Hands out the input's bytes; zeros once they run out.
 class Bytes {

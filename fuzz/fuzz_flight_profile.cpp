@@ -2,19 +2,12 @@
 // a "name:line: message" error, or gives rows whose times strictly increase and
 // whose values fit their declared datarefs.
 #include "FlightProfile.h"
+#include "FuzzCheck.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken: %s\n", what);
-  std::abort();
-}
 
 void CheckValue(const flight_profile::DataRefDecl& decl, const flight_profile::Value& value) {
   using flight_profile::ValueType;

@@ -2,26 +2,19 @@
 // JSON parser reads back as the start of its input, never overrunning or
 // splitting an escape; the number formatter must give exactly the C library's
 // digits (or null) and never a cut number.
+#include "FuzzCheck.h"
 #include "NetworkManager.h"
 
 #include <nlohmann/json.hpp>
 
-#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken: %s\n", what);
-  std::abort();
-}
 
 void CheckEscape(const uint8_t* data, size_t size) {
   if (size < 2) return;
