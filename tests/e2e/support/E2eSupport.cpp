@@ -1,8 +1,7 @@
 #include "E2eSupport.h"
 
+#include "FlightProfile.h"
 #include "XPHostControl.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,55 +16,7 @@ namespace e2e {
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<tralix::dev::DevService> StartService(const std::map<std::string, std::string>& apiKeys,
-                                                      std::string* whyNot) {
-  const char* cert = std::getenv("TRALIX_SANDBOX_CERT");
-  const char* key = std::getenv("TRALIX_SANDBOX_KEY");
-  const char* ca = std::getenv("TRALIX_SANDBOX_CA");
-  if (!std::getenv("TRALIX_SANDBOX") || !cert || !key || !ca) {
-    *whyNot = "not inside tools/sandbox/tralix-sandbox";
-    return nullptr;
-  }
-  tralix::dev::ServiceOptions options;
-  options.port = 443;
-  options.identity = tralix::dev::LoadTlsIdentity(cert, key, ca);
-  options.apiKeys = apiKeys;
-  auto service = std::make_unique<tralix::dev::DevService>(options);
-  try {
-    service->Start();
-  } catch (const std::exception& error) {
-    *whyNot = error.what();
-    return nullptr;
-  }
-  return service;
-}
-
-std::string FreshScratchDir() {
-  const char* root = std::getenv("TRALIX_TEST_TMP");
-  const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-  const std::string leaf = info ? std::string(info->test_suite_name()) + "." + info->name() : "scratch";
-  const fs::path dir = fs::path(root ? root : "/tmp/tralix-e2e") / leaf;
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir.string();
-}
-
-std::string InstallPlugin(const std::string& folder, const char* configText) {
-  const fs::path binaryFolder = fs::path(folder) / "Tralix" / "lin_x64";
-  fs::create_directories(binaryFolder);
-  const fs::path binary = binaryFolder / "Tralix.xpl";
-  fs::copy_file(TRALIX_PLUGIN_FILE, binary, fs::copy_options::overwrite_existing);
-  if (configText) std::ofstream(binaryFolder / "Tralix.cfg", std::ios::binary) << configText;
-  return binary.string();
-}
-
-flight_profile::Profile LoadFlight(const std::string& fileName) {
-  flight_profile::Profile profile;
-  std::string error;
-  if (!flight_profile::LoadProfile(std::string(TRALIX_FLIGHTS_DIR) + "/" + fileName, &profile, &error))
-    throw std::runtime_error(error);
-  return profile;
-}
+constexpr double kFrameSeconds = 0.05;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -74,18 +25,86 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-std::vector<std::string> LogFollower::Poll() {
+tralix::dev::Fault FaultOn(const std::string& path, int status, int count) {
+  tralix::dev::Fault fault;
+  fault.path = path;
+  fault.status = status;
+  fault.count = count;
+  return fault;
+}
+
+tralix::dev::Fault Trickle(const std::string& path, const std::string& body) {
+  tralix::dev::Fault fault = FaultOn(path);
+  fault.body = body;
+  fault.trickleChunkBytes = 1;
+  fault.trickleInterval = std::chrono::milliseconds(1000);
+  return fault;
+}
+
+void ServiceTest::SetUp() {
+  const char* cert = std::getenv("TRALIX_SANDBOX_CERT");
+  const char* key = std::getenv("TRALIX_SANDBOX_KEY");
+  const char* ca = std::getenv("TRALIX_SANDBOX_CA");
+  if (!std::getenv("TRALIX_SANDBOX") || !cert || !key || !ca) GTEST_SKIP() << "not inside tools/sandbox/tralix-sandbox";
+  tralix::dev::ServiceOptions options;
+  options.port = 443;
+  options.identity = tralix::dev::LoadTlsIdentity(cert, key, ca);
+  options.apiKeys = {{kKey, kToken}};
+  service_ = std::make_unique<tralix::dev::DevService>(options);
+  service_->Start();
+  xphost::Reset();
+
+  const char* root = std::getenv("TRALIX_TEST_TMP");
+  const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+  std::string leaf = std::string(info->test_suite_name()) + "." + info->name();
+  std::replace(leaf.begin(), leaf.end(), '/', '.');
+  folder_ = (fs::path(root ? root : "/tmp/tralix-e2e") / leaf).string();
+  fs::remove_all(folder_);
+  fs::create_directories(folder_);
+}
+
+void ServiceTest::TearDown() {
+  if (xphost::PluginLoaded()) xphost::UnloadPlugin();
+  if (service_) service_->Stop();
+}
+
+std::vector<tralix::dev::RecordedRequest> ServiceTest::RequestsTo(const std::string& path) const {
+  std::vector<tralix::dev::RecordedRequest> found;
+  for (const auto& request : service_->Requests())
+    if (request.path == path) found.push_back(request);
+  return found;
+}
+
+std::string LoadShippedPlugin(const std::string& folder, const std::string& configText) {
+  const fs::path binaryFolder = fs::path(folder) / "Tralix" / "lin_x64";
+  fs::create_directories(binaryFolder);
+  fs::copy_file(TRALIX_PLUGIN_FILE, binaryFolder / "Tralix.xpl", fs::copy_options::overwrite_existing);
+  std::ofstream(binaryFolder / "Tralix.cfg", std::ios::binary) << configText;
+  xphost::LoadedPlugin plugin;
+  std::string error;
+  EXPECT_TRUE(xphost::LoadPlugin((binaryFolder / "Tralix.xpl").string(), &plugin, &error)) << error;
+  EXPECT_TRUE(plugin.started);
+  return (binaryFolder / "Tralix.cfg").string();
+}
+
+flight_profile::Player PlayerFor(const std::string& flightFile) {
+  flight_profile::Profile profile;
+  std::string error;
+  if (!flight_profile::LoadProfile(std::string(TRALIX_FLIGHTS_DIR) + "/" + flightFile, &profile, &error))
+    throw std::runtime_error(error);
+  flight_profile::Player player(profile);
+  player.PublishUntil(0.0);
+  return player;
+}
+
+void FlightDriver::PollLog() {
   const std::string fresh = xphost::LogTextFrom(offset_);
   offset_ += fresh.size();
   partial_ += fresh;
-  std::vector<std::string> added;
   size_t start = 0;
-  for (size_t end; (end = partial_.find('\n', start)) != std::string::npos; start = end + 1)
-    added.push_back(partial_.substr(start, end - start));
-  partial_.erase(0, start);
-
-  for (const std::string& line : added) {
-    const bool landingStartLine = line.rfind("Tralix - DEBUG: Sending landing event", 0) == 0;
+  for (size_t end; (end = partial_.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = partial_.substr(start, end - start);
+    // A landing event's start is the success line right after its sending line.
     if (line == "Tralix - Successfully sent aircraft data") {
       ++started_;
       broadcastStarts_.push_back(xphost::ElapsedTime());
@@ -96,35 +115,32 @@ std::vector<std::string> LogFollower::Poll() {
                line.rfind("Tralix - Network error: ", 0) == 0) {
       ++completed_;
     }
-    landingStarting_ = landingStartLine;
+    landingStarting_ = line.rfind("Tralix - DEBUG: Sending landing event", 0) == 0;
     lines_.push_back(line);
   }
-  return added;
+  partial_.erase(0, start);
 }
 
-int LogFollower::Count(const std::string& line) const {
+int FlightDriver::Count(const std::string& line) const {
   return static_cast<int>(std::count(lines_.begin(), lines_.end(), line));
-}
-
-void FlightDriver::WaitForRequests() {
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  log_.Poll();
-  while (log_.RequestsInFlight() > 0 && std::chrono::steady_clock::now() < giveUp) {
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
-    xphost::RunFrame(0.0);
-    log_.Poll();
-  }
 }
 
 void FlightDriver::Frame(flight_profile::Player* player) {
   const auto begin = std::chrono::steady_clock::now();
   if (player)
-    player->Step(frameSeconds_);
+    player->Step(kFrameSeconds);
   else
-    xphost::RunFrame(frameSeconds_);
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
-  longestFrameMs_ = std::max(longestFrameMs_, ms);
-  WaitForRequests();
+    xphost::RunFrame(kFrameSeconds);
+  const auto took = std::chrono::steady_clock::now() - begin;
+  longestFrameMs_ = std::max(longestFrameMs_, std::chrono::duration<double, std::milli>(took).count());
+
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  PollLog();
+  while (started_ > completed_ && std::chrono::steady_clock::now() < giveUp) {
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    xphost::RunFrame(0.0);
+    PollLog();
+  }
 }
 
 void FlightDriver::RunUntil(double hostTime, flight_profile::Player* player) {

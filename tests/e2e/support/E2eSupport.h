@@ -1,54 +1,65 @@
 // What the end-to-end tests share: the service stand-in on the sandbox's
-// api.tralix.net, a fresh plug-in folder holding the shipped binary, and a
-// flight driver that holds the simulator clock while a request is in flight,
-// so that what the plug-in does depends on simulated time alone.
+// api.tralix.net, a fresh folder per test, and a flight driver that holds the
+// simulator clock while a request is in flight, so that what the plug-in does
+// depends on simulated time alone.
 #pragma once
 
 #include "DevService.h"
 #include "FlightPlayer.h"
-#include "FlightProfile.h"
 
-#include <map>
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace e2e {
 
-// Where the plug-in's requests arrive at the service stand-in.
+constexpr char kKey[] = "tlx_key_1";
+constexpr char kToken[] = "tok_1";
+constexpr char kActivatePath[] = "/api/v1/apiKey/activate/tlx_key_1";
 constexpr char kBroadcastPath[] = "/api/v1/data/client/broadcast";
 constexpr char kEventPath[] = "/api/v1/data/client/event";
 
-// Serves on 127.0.0.1:443 with the sandbox's certificate; null (with a reason)
-// outside a sandbox.
-std::unique_ptr<tralix::dev::DevService> StartService(const std::map<std::string, std::string>& apiKeys,
-                                                      std::string* whyNot);
-
-// A new empty folder for the running test.
-std::string FreshScratchDir();
-
-// Copies the shipped binary into <folder>/Tralix/lin_x64/Tralix.xpl and, when
-// configText is not null, writes it as Tralix.cfg beside it. Returns the
-// binary's path.
-std::string InstallPlugin(const std::string& folder, const char* configText);
-
-flight_profile::Profile LoadFlight(const std::string& fileName);
-
 std::string ReadFile(const std::string& path);
+// A misbehaviour for the next `count` requests to `path` (-1: until cleared).
+tralix::dev::Fault FaultOn(const std::string& path, int status = 0, int count = 1);
+// An answer whose body comes a byte a second.
+tralix::dev::Fault Trickle(const std::string& path, const std::string& body);
 
-// Reads the host's log line by line as it grows, and keeps the plug-in's
-// request bookkeeping: requests started and completed, and the simulator time
-// of every broadcast start.
-class LogFollower {
+// The service, where kKey activates to kToken, and a fresh folder; skips
+// outside tools/sandbox/tralix-sandbox. Unloads a plug-in the test loaded.
+class ServiceTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::vector<tralix::dev::RecordedRequest> RequestsTo(const std::string& path) const;
+
+  std::unique_ptr<tralix::dev::DevService> service_;
+  std::string folder_;
+};
+
+// Installs the shipped binary with configText as its Tralix.cfg, then loads and
+// starts it; returns the Tralix.cfg path.
+std::string LoadShippedPlugin(const std::string& folder, const std::string& configText);
+flight_profile::Player PlayerFor(const std::string& flightFile);
+
+// Runs frames; after each, while a request is in flight, keeps the clock still
+// and runs zero-length frames (the run-loop pump) until it completed. Reads the
+// host's log as it grows, to keep the plug-in's request bookkeeping: requests
+// started and completed, and when each broadcast started.
+class FlightDriver {
  public:
-  // Reads what was logged since the last call; returns the new lines.
-  std::vector<std::string> Poll();
+  void Frame(flight_profile::Player* player = nullptr);
+  void RunUntil(double hostTime, flight_profile::Player* player = nullptr);
+  void PollLog();
   const std::vector<std::string>& Lines() const { return lines_; }
-  int RequestsInFlight() const { return started_ - completed_; }
-  const std::vector<double>& BroadcastStarts() const { return broadcastStarts_; }
   int Count(const std::string& line) const;
+  const std::vector<double>& BroadcastStarts() const { return broadcastStarts_; }
+  double LongestFrameMilliseconds() const { return longestFrameMs_; }
 
  private:
+  double longestFrameMs_ = 0.0;
   size_t offset_ = 0;
   std::string partial_;
   std::vector<std::string> lines_;
@@ -56,24 +67,6 @@ class LogFollower {
   int started_ = 0;
   int completed_ = 0;
   bool landingStarting_ = false;
-};
-
-// Runs frames; after each, while a request is in flight, keeps the clock still
-// and runs zero-length frames (the run-loop pump) until it completed.
-class FlightDriver {
- public:
-  explicit FlightDriver(double frameSeconds) : frameSeconds_(frameSeconds) {}
-  void Frame(flight_profile::Player* player);
-  void RunUntil(double hostTime, flight_profile::Player* player = nullptr);
-  LogFollower& log() { return log_; }
-  const LogFollower& log() const { return log_; }
-  double LongestFrameMilliseconds() const { return longestFrameMs_; }
-
- private:
-  void WaitForRequests();
-  double frameSeconds_;
-  double longestFrameMs_ = 0.0;
-  LogFollower log_;
 };
 
 }  // namespace e2e
