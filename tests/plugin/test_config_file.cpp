@@ -3,9 +3,7 @@
 #include "ConfigManager.h"
 
 #include "PluginTestSupport.h"
-#include "XPHostControl.h"
 
-#include <gtest/gtest.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,8 +14,6 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -4,19 +4,14 @@
 #include "DataRefs.h"
 #include "LandingDetection.h"
 #include "PluginTestSupport.h"
-#include "Tralix.h"
-#include "XPHostControl.h"
 
 #include "CFStandInTesting.h"
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 // The request body the uploader formatted last (the service client's buffer).
 extern char gJsonBuffer[];
@@ -74,12 +69,9 @@ class Landing : public tralix_test::PluginTest {
     xphost::Reset();
     gPreviousGearOnGround = gTakeoffDetected = gWeightOnWheelsDetected = 0;
     gTakeoffTime = gLastLandingTime = 0.0f;
-    const auto published = [&](const char* path) {
-      return std::find(leftOut.begin(), leftOut.end(), path) == leftOut.end();
-    };
-    if (published(kGearPath)) SetGear(kParked);
+    if (!tralix_test::Contains(leftOut, kGearPath)) SetGear(kParked);
     for (const char* path : {kVerticalSpeedPath, kHeightPath, kRunningTimePath, kBankPath, kGForcePath})
-      if (published(path)) xphost::SetDataf(path, 0.0f);
+      if (!tralix_test::Contains(leftOut, path)) xphost::SetDataf(path, 0.0f);
     ASSERT_EQ(InitDataRefs(), 1);
     xphost::ClearLog();
     RenamedRows renamed(renamedRows);
