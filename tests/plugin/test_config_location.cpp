@@ -1,15 +1,10 @@
 // Where Tralix.cfg is looked for, and what start-up loads from it (without a service).
 #include "ConfigManager.h"
 #include "PluginTestSupport.h"
-#include "Tralix.h"
-#include "XPHostControl.h"
 
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 

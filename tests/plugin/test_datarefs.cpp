@@ -4,12 +4,9 @@
 #include "DataRefs.h"
 
 #include "PluginTestSupport.h"
-#include "XPHostControl.h"
 
-#include <gtest/gtest.h>
 
 #include <set>
-#include <string>
 
 namespace {
 

@@ -1,13 +1,13 @@
 // The extra-data encoder and the number and string helpers every request body
 // uses. That encoding allocates nothing is proven by the flight-loop allocation
-// check in bench/, which charges every allocation a sending cycle makes.
+// check in bench/, which charges every allocation a sending cycle makes; that
+// every buffer size gives a whole object holding a prefix of the entries,
+// fuzz_extra_data checks.
 #include "DataRefs.h"
 #include "NetworkManager.h"
 
 #include "PluginTestSupport.h"
-#include "XPHostControl.h"
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -20,9 +20,6 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <random>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -165,30 +162,6 @@ TEST(ExtraData, RejectsMissingOrTinyBuffers) {
   EXPECT_EQ(CountLines("Tralix - ERROR: Invalid buffer provided to BuildExtraDataJSON"), 4u);
 }
 
-// Whatever the caller's buffer, the result is a whole object that parses,
-// holding a prefix of the catalogue's entries; no entry is ever cut.
-TEST(ExtraData, EveryBufferSizeGivesAWellFormedObject) {
-  StartWithKnownFlight();
-  const std::string full = Build();
-  const OrderedJson fullObject = ParseTwice(full);
-  for (size_t size = 3; size <= full.size() + 2; ++size) {
-    SCOPED_TRACE(size);
-    const size_t warningsBefore = CountLines(kBufferFullWarning);
-    const std::string escaped = Build(size);
-    const OrderedJson object = ParseTwice(escaped);
-    ASSERT_TRUE(object.is_object());
-    auto expected = fullObject.begin();
-    for (auto it = object.begin(); it != object.end(); ++it, ++expected) {
-      EXPECT_EQ(it.key(), expected.key());
-      EXPECT_EQ(it.value(), expected.value());
-    }
-    EXPECT_EQ(CountLines(kBufferFullWarning) - warningsBefore, object.size() < fullObject.size() ? 1u : 0u);
-    if (size > full.size()) {
-      EXPECT_EQ(escaped, full);
-    }
-  }
-}
-
 // Every row at an extreme value: the longest object there is still fits, and
 // a number that is not finite after scaling is sent as null.
 TEST(ExtraData, ExtremeValuesStillParseTwiceAndFit) {
@@ -225,7 +198,9 @@ std::string Format(float value, int decimals) {
   return out;
 }
 
-// The branch boundaries and the cases the C library comparison below cannot make.
+// The branch boundaries and the cases a C library comparison cannot make. That
+// every other value has the C library's digits, and that a number too long for
+// its buffer is never cut, fuzz_json_text checks.
 TEST(FormatFloat, FixedDecimalsAndTheTenDecimalBranch) {
   struct Case {
     float value;
@@ -250,41 +225,6 @@ TEST(FormatFloat, FixedDecimalsAndTheTenDecimalBranch) {
       {12.5f, 40, "12.5000000000"},  // at most ten
   };
   for (const Case& c : cases) EXPECT_EQ(Format(c.value, c.decimals), c.text) << c.value << " / " << c.decimals;
-}
-
-TEST(FormatFloat, MatchesTheCLibraryDigitForDigit) {
-  ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
-  std::mt19937 random(7);
-  for (int i = 0; i < 200000; ++i) {
-    const uint32_t bits = random();
-    float value;
-    std::memcpy(&value, &bits, sizeof(value));
-    if (!std::isfinite(value)) continue;
-    int decimals = static_cast<int>(random() % 11);
-    if (!(value == 0.0f || (value >= 1e-6f && value <= 999999.0f))) decimals = 10;
-    char expected[512];
-    std::snprintf(expected, sizeof(expected), "%.*f", decimals, static_cast<double>(value));
-    ASSERT_EQ(Format(value, decimals), expected) << std::hexfloat << value;
-  }
-}
-
-TEST(FormatFloat, NeverWritesACutNumber) {
-  struct Case {
-    size_t outSize;
-    float value;
-    int length;
-    const char* text;
-  };
-  const Case cases[] = {{8, -122.309f, 15, "null"}, {4, -122.309f, 15, ""}, {6, 47.449f, 5, "47.45"},
-                        {5, 47.449f, 5, "null"}};
-  for (const Case& c : cases) {
-    char out[16];
-    EXPECT_EQ(FormatFloatNoScientific(out, c.outSize, c.value, 2), c.length) << c.outSize;
-    EXPECT_STREQ(out, c.text) << c.outSize;
-  }
-  char out[4] = "##";
-  EXPECT_EQ(FormatFloatNoScientific(out, 0, 1.0f, 2), 0);
-  EXPECT_STREQ(out, "##");
   EXPECT_EQ(FormatFloatNoScientific(nullptr, 32, 1.0f, 2), 0);
 }
 

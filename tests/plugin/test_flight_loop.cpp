@@ -2,19 +2,14 @@
 #include "LandingDetection.h"
 #include "NetworkManager.h"
 #include "PluginTestSupport.h"
-#include "Tralix.h"
-#include "XPHostControl.h"
 
 #include "XPLMDataAccess.h"
 
-#include <gtest/gtest.h>
 
 #include <dlfcn.h>
 
 #include <cstring>
-#include <string>
 #include <utility>
-#include <vector>
 
 extern char aircraft_name[256];
 extern char icao_code[40];

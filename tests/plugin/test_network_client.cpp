@@ -4,18 +4,13 @@
 #include "LandingDetection.h"
 #include "NetworkManager.h"
 #include "PluginTestSupport.h"
-#include "Tralix.h"
-#include "XPHostControl.h"
 
 #include "CFStandInTesting.h"
 
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <iterator>
-#include <string>
 #include <utility>
-#include <vector>
 
 namespace {
 

@@ -1,18 +1,13 @@
 // The entry points: start-up and its failures, stop, enable/disable and messages.
 #include "PluginTestSupport.h"
-#include "Tralix.h"
-#include "XPHostControl.h"
 
 #include "CFStandInTesting.h"
 
 #include "XPLMDefs.h"
 
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <string>
-#include <vector>
 
 PLUGIN_API int XPluginStart(char* outName, char* outSignature, char* outDescription);
 PLUGIN_API void XPluginStop(void);

@@ -4,21 +4,16 @@
 #include "CFStandInTesting.h"
 #include "NetworkManager.h"
 #include "PluginTestSupport.h"
-#include "Tralix.h"
 #include "UI.h"
-#include "XPHostControl.h"
 
 #include "XPStandardWidgets.h"
 #include "XPWidgets.h"
 
-#include <gtest/gtest.h>
 
 #include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 namespace {
 // 0: every rename works; n: the nth rename from now fails. The configuration
@@ -36,7 +31,9 @@ extern "C" int rename(const char* from, const char* to) noexcept {
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using tralix_test::Contains;
+using tralix_test::Lines;
+using tralix_test::Widget;
 
 // What each state shows under the status heading; buttons in brackets.
 const Lines kNoKeyRows = {"API Key: Not configured", "[Activate API Key]"};
@@ -58,18 +55,12 @@ class ConfigDialog : public tralix_test::PluginTest {
 
   static void Build(int x = 100, int y = 700) { CreateConfigWidget(x, y, 550, 400); }
 
-  static xphost::WidgetInfo Info(void* widget) {
-    xphost::WidgetInfo info;
-    EXPECT_TRUE(xphost::GetWidget(widget, &info));
-    return info;
-  }
-
   // The rows under the status heading, buttons in brackets.
   static Lines StatusRows() {
     Lines rows;
     bool below = false;
-    for (void* id : Info(gConfigWidget).children) {
-      const xphost::WidgetInfo child = Info(id);
+    for (void* id : Widget(gConfigWidget).children) {
+      const xphost::WidgetInfo child = Widget(id);
       if (below) rows.push_back(child.widgetClass == xpWidgetClass_Button ? "[" + child.descriptor + "]" : child.descriptor);
       below = below || child.descriptor == "Connection Status:";
     }
@@ -78,9 +69,9 @@ class ConfigDialog : public tralix_test::PluginTest {
 
   // Every control lies inside the dialog, and none covers another.
   static void ExpectTidyLayout() {
-    const xphost::WidgetInfo root = Info(gConfigWidget);
+    const xphost::WidgetInfo root = Widget(gConfigWidget);
     std::vector<xphost::WidgetInfo> children;
-    for (void* id : root.children) children.push_back(Info(id));
+    for (void* id : root.children) children.push_back(Widget(id));
     for (size_t i = 0; i < children.size(); ++i) {
       const xphost::WidgetInfo& a = children[i];
       EXPECT_TRUE(a.left >= root.left && a.right <= root.right && a.top <= root.top && a.bottom >= root.bottom)
@@ -98,10 +89,6 @@ class ConfigDialog : public tralix_test::PluginTest {
     const size_t before = xphost::LogLines().size();
     EXPECT_TRUE(xphost::ClickWidget(button));
     return tralix_test::LogLinesSince(before);
-  }
-
-  static bool Has(const Lines& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
 
   static void NextFrame() { xphost::RunFrame(0.05); }
@@ -128,14 +115,14 @@ TEST_F(ConfigDialog, EachKeyAndTokenStateShowsItsStatusAndActions) {
     gNetworkBusy = c.busy;
     gBackoffTime = c.backoff;
     Build();
-    EXPECT_TRUE(Info(gConfigWidget).visible);
+    EXPECT_TRUE(Widget(gConfigWidget).visible);
     EXPECT_EQ(StatusRows(), c.rows);
     ExpectTidyLayout();
     EXPECT_EQ(xphost::WidgetDescriptor(gApiKeyEdit), c.key);
     EXPECT_EQ("[" + xphost::WidgetDescriptor(gActivateButton) + "]", c.rows[c.rows.size() > 3 ? 3 : c.rows.size() - 1]);
     EXPECT_EQ(gClearButton != nullptr, c.rows.back() == "[Change API Key]");
   }
-  EXPECT_EQ(xphost::FindWidgets(Info(gConfigWidget).descriptor.c_str()).size(), 1u)
+  EXPECT_EQ(xphost::FindWidgets(Widget(gConfigWidget).descriptor.c_str()).size(), 1u)
       << "each build replaces the previous dialog";
 }
 
@@ -187,8 +174,8 @@ TEST_F(ConfigDialog, TheFirstButtonActsOnTheStoredStateAndTheField) {
     if (!c.writable) MakeConfigUnwritable();
     MakeActivationFail();
     const Lines logged = Press(gActivateButton);
-    EXPECT_TRUE(Has(logged, c.report));
-    EXPECT_EQ(Has(logged, "Tralix - Updated API key in config"), c.field == "tlx_other\t") << "written when changed";
+    EXPECT_TRUE(Contains(logged, c.report));
+    EXPECT_EQ(Contains(logged, "Tralix - Updated API key in config"), c.field == "tlx_other\t") << "written when changed";
     EXPECT_EQ(std::string(gApiKey), c.keyAfter);
     EXPECT_TRUE(std::all_of(gDataKeyToken, gDataKeyToken + sizeof(gDataKeyToken), [](char b) { return b == 0; }));
     UseConfigFile();
@@ -213,7 +200,7 @@ TEST_F(ConfigDialog, ChangeClearsKeyTokenFieldAndFile) {
     Build();
     gFailRenameNumber = failingWrite;
     const Lines logged = Press(gClearButton);
-    EXPECT_EQ(Has(logged, kReport), failingWrite != 0);
+    EXPECT_EQ(Contains(logged, kReport), failingWrite != 0);
     EXPECT_EQ(xphost::WidgetDescriptor(gApiKeyEdit), "") << "emptied at once";
     EXPECT_STREQ(gApiKey, "");
     EXPECT_STREQ(gDataKeyToken, "");
@@ -239,7 +226,7 @@ TEST_F(ConfigDialog, ARebuildFollowsOnTheNextFrameWhereTheDialogStands) {
   NextFrame();
   xphost::WidgetInfo gone;
   EXPECT_FALSE(xphost::GetWidget(oldRoot, &gone));
-  const xphost::WidgetInfo root = Info(gConfigWidget);
+  const xphost::WidgetInfo root = Widget(gConfigWidget);
   EXPECT_EQ(xphost::FindWidgets(root.descriptor.c_str()).size(), 1u);
   EXPECT_TRUE(root.visible);
   EXPECT_EQ(std::vector<int>({root.left, root.top, root.right, root.bottom}), std::vector<int>({485, 640, 1035, 240}));
@@ -260,7 +247,7 @@ TEST_F(ConfigDialog, CloseBoxHidesAndOtherMessagesAndButtonsAreNotTaken) {
     return ConfigWidgetHandler(message, gConfigWidget, reinterpret_cast<intptr_t>(param), 0);
   };
   EXPECT_EQ(send(xpMessage_CloseButtonPushed, gConfigWidget), 1);
-  EXPECT_FALSE(Info(gConfigWidget).visible);
+  EXPECT_FALSE(Widget(gConfigWidget).visible);
   EXPECT_EQ(send(xpMsg_PushButtonPressed, xphost::FindWidget("Paste", xpWidgetClass_Button)), 0);
   EXPECT_EQ(send(xpMsg_PushButtonPressed, nullptr), 0);
   EXPECT_EQ(send(xpMsg_MouseDown, nullptr), 0);

@@ -1,15 +1,12 @@
 // The API key field: trimming, typing, Cmd/Ctrl+V and the Paste button, with
 // a stand-in clipboard tool on PATH.
 #include "PluginTestSupport.h"
-#include "Tralix.h"
 #include "UI.h"
-#include "XPHostControl.h"
 
 #include "XPLMDefs.h"
 #include "XPStandardWidgets.h"
 #include "XPWidgets.h"
 
-#include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
@@ -17,12 +14,10 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using tralix_test::Lines;
 
 TEST(TrimString, RemovesTheCLocaleBlanksAtBothEndsOnly) {
   const std::pair<std::string, std::string> cases[] = {
@@ -210,8 +205,7 @@ TEST_F(ApiKeyField, AKeyTheFileRefusesIsStillUsedAndTheFailureReported) {
       XPSetWidgetDescriptor(field_, "");
       xphost::KeyStroke(field_, 'a', 0, 0);
     }
-    const Lines lines = LogSinceMark();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), error), lines.end());
+    EXPECT_TRUE(tralix_test::Contains(LogSinceMark(), error));
     EXPECT_STREQ(gApiKey, way == ways[2].first ? "a" : "tlx_key");
   }
   UseConfigFile();

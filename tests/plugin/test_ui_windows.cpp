@@ -2,23 +2,18 @@
 // handling of the configuration dialog, and the clean-up at stop.
 #include "NetworkManager.h"
 #include "PluginTestSupport.h"
-#include "Tralix.h"
 #include "UI.h"
-#include "XPHostControl.h"
 
 #include "XPLMDataAccess.h"
 #include "XPStandardWidgets.h"
 
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using tralix_test::Lines;
 
 class UiWindows : public tralix_test::PluginTest {
  protected:
@@ -43,11 +38,7 @@ class UiWindows : public tralix_test::PluginTest {
     return xphost::DrawnLines(window);
   }
 
-  static xphost::WidgetInfo Dialog() {
-    xphost::WidgetInfo root;
-    EXPECT_TRUE(xphost::GetWidget(gConfigWidget, &root));
-    return root;
-  }
+  static xphost::WidgetInfo Dialog() { return tralix_test::Widget(gConfigWidget); }
 };
 
 TEST_F(UiWindows, EachInformationWindowIsCreatedOnceAndTheMenuFlipsItsVisibility) {

@@ -2,9 +2,7 @@
 
 #include "CFStandInTesting.h"
 #include "NetworkManager.h"
-#include "Tralix.h"
 #include "UI.h"
-#include "XPHostControl.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -39,15 +37,22 @@ void WriteFile(const std::string& path, const std::string& text) {
   out << text;
 }
 
-std::vector<std::string> LogLinesSince(size_t firstLine) {
+Lines LogLinesSince(size_t firstLine) {
   std::vector<std::string> lines = xphost::LogLines();
   if (firstLine >= lines.size()) return {};
   return std::vector<std::string>(lines.begin() + static_cast<long>(firstLine), lines.end());
 }
 
-bool LogHasLine(const std::string& line) {
-  const std::vector<std::string> lines = xphost::LogLines();
+bool Contains(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool LogHasLine(const std::string& line) { return Contains(xphost::LogLines(), line); }
+
+xphost::WidgetInfo Widget(void* id) {
+  xphost::WidgetInfo info;
+  EXPECT_TRUE(xphost::GetWidget(id, &info));
+  return info;
 }
 
 void PluginTest::SetUp() {

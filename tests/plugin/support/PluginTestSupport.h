@@ -2,6 +2,8 @@
 #pragma once
 
 #include "PluginState.h"
+#include "Tralix.h"
+#include "XPHostControl.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +18,15 @@ std::string FreshScratchDir();
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 
+using Lines = std::vector<std::string>;
+bool Contains(const Lines& lines, const std::string& line);
+
 // Log lines (without '\n') logged since the given count of lines.
-std::vector<std::string> LogLinesSince(size_t firstLine);
+Lines LogLinesSince(size_t firstLine);
 bool LogHasLine(const std::string& line);
+
+// The widget's state; fails the test when there is no such widget.
+xphost::WidgetInfo Widget(void* id);
 
 // The state of a freshly loaded plug-in (host, UI, CF failures, key, token,
 // connection health), also between the cases of a table run in one process,
