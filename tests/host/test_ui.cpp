@@ -1,11 +1,10 @@
 // The user-interface SDK as the plug-in's tests rely on it: widget dispatch
 // (order, modes, results), descriptors copied as the SDK copies them, handles
 // never reused, dialogs destroyed inside their own dispatch (the sanitizer
-// build catches any touch of freed memory), and the window and menu rules a
-// lenient host would let a faulty plug-in pass.
+// build catches any touch of freed memory), and the menu rule a lenient host
+// would let a faulty plug-in pass.
 #include "XPHostControl.h"
 #include "XPLMDisplay.h"
-#include "XPLMGraphics.h"
 #include "XPLMMenus.h"
 #include "XPStandardWidgets.h"
 #include "XPWidgets.h"
@@ -125,31 +124,6 @@ TEST_F(HostUi, AMenusItemStaysUntilRemovedAndItsHandleIsNotReused) {
   EXPECT_NE(XPLMCreateMenu("Tralix", XPLMFindPluginsMenu(), item, Ignore, nullptr), menu);
   XPLMRemoveMenuItem(XPLMFindPluginsMenu(), item);
   EXPECT_TRUE(xphost::MenuItems({}).empty());
-}
-
-// The plug-in's tests check each string's graphics state: state that another
-// window set must not count.
-void Draw(XPLMWindowID, void* setsState) {
-  if (setsState) XPLMSetGraphicsState(0, 0, 0, 0, 1, 1, 0);
-  float white[] = {1, 1, 1};
-  char text[] = "text";
-  XPLMDrawString(white, 0, 0, text, nullptr, xplmFont_Basic);
-}
-
-TEST_F(HostUi, GraphicsStateIsForgottenBetweenWindows) {
-  std::vector<XPLMWindowID> windows;
-  for (int setsState : {1, 0}) {
-    XPLMCreateWindow_t record{};
-    record.structSize = sizeof record;
-    record.visible = 1;
-    record.drawWindowFunc = Draw;
-    record.refcon = reinterpret_cast<void*>(static_cast<intptr_t>(setsState));
-    windows.push_back(XPLMCreateWindowEx(&record));
-  }
-  xphost::DrawWindows();
-  xphost::DrawWindows();
-  EXPECT_TRUE(xphost::DrawnStrings(windows[0]).at(0).hasGraphicsState);
-  EXPECT_FALSE(xphost::DrawnStrings(windows[1]).at(0).hasGraphicsState);
 }
 
 // ---- destroyed from inside its own dispatch ------------------------------------------
