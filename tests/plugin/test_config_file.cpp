@@ -59,36 +59,26 @@ class ConfigFileTest : public testing::Test {
   double clock = 0.0;
 };
 
-TEST_F(ConfigFileTest, ReadingFollowsTheLineRules) {
-  struct Case { const char* label; std::string text; size_t outSize; std::string value; };
-  const std::string k255(255, 'k');
+// The rest of the line rules (blanks, near misses, CR LF, first entry wins,
+// values too long for the buffer) fuzz_config_reader checks against a model.
+TEST_F(ConfigFileTest, ReadingSkipsTheByteOrderMarkAndStopsAt4095Bytes) {
+  struct Case { const char* label; std::string text; std::string value; };
   // A comment that puts the next line at offset 4085 (or 4100): the read stops at 4095 bytes.
   const std::string to4085 = "#" + std::string(4083, '-') + "\n";
   const std::string to4100 = "#" + std::string(4098, '-') + "\n";
   const Case cases[] = {
-      {"empty value", "API_KEY=\n", 256, ""},
-      {"last line without LF", "X=1\nAPI_KEY=abc", 256, "abc"},
-      {"near misses are other lines", "#API_KEY=a\n;API_KEY=b\nAPI_KEY =c\n API_KEY=d\napi_key=e\nAPI_KEY_OLD=f\n",
-       256, kNone},
-      {"after near misses, blanks and CR LF", "\n#API_KEY=a\r\n\r\nAPI_KEY =c\n API_KEY=d\nAPI_KEY=v\r\n", 256, "v"},
-      {"white space around, kept inside", "API_KEY= \t a b \v\f\r\n", 256, "a b"},
-      {"first of two lines wins", "API_KEY=first\nAPI_KEY=second\n", 256, "first"},
-      {"= inside the value", "API_KEY=a=b\n", 256, "a=b"},
-      {"255 characters fit 256 bytes", "API_KEY=" + k255 + "\n", 256, k255},
-      {"too long, a later line fits", "API_KEY=" + k255 + "\nAPI_KEY=short\n", 255, "short"},
-      {"too long and alone", "API_KEY=" + k255 + "\n", 255, kNone},
-      {"byte-order mark skipped", "\xEF\xBB\xBF" "API_KEY=abc\n", 256, "abc"},
-      {"byte-order mark only at the start", "X=1\n\xEF\xBB\xBF" "API_KEY=abc\n", 256, kNone},
-      {"line cut by the read limit", to4085 + "API_KEY=abcdefghij\n", 256, kNone},
-      {"line ends exactly at the limit", to4085 + "API_KEY=ab", 256, "ab"},
-      {"its LF is the first byte beyond", to4085 + "API_KEY=ab\nX=1\n", 256, "ab"},
-      {"line starts beyond the limit", to4100 + "API_KEY=ab\n", 256, kNone},
+      {"byte-order mark skipped", "\xEF\xBB\xBF" "API_KEY=abc\n", "abc"},
+      {"byte-order mark only at the start", "X=1\n\xEF\xBB\xBF" "API_KEY=abc\n", kNone},
+      {"line cut by the read limit", to4085 + "API_KEY=abcdefghij\n", kNone},
+      {"line ends exactly at the limit", to4085 + "API_KEY=ab", "ab"},
+      {"its LF is the first byte beyond", to4085 + "API_KEY=ab\nX=1\n", "ab"},
+      {"line starts beyond the limit", to4100 + "API_KEY=ab\n", kNone},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     WriteFile(path, c.text);
     ExpireCache();
-    EXPECT_EQ(Read(path, "API_KEY", c.outSize), c.value);
+    EXPECT_EQ(Read(path), c.value);
   }
   EXPECT_TRUE(xphost::LogLines().empty());
 }
@@ -156,20 +146,14 @@ TEST_F(ConfigFileTest, FileThatGivesNoTextGivesNoValue) {
   EXPECT_TRUE(LogHasLine("Tralix - ERROR: ReadConfigValue: Config file exists but cannot be read: Is a directory"));
 }
 
+// Line by line rewriting (CR LF, lone CR, near misses, appending) is checked
+// against a model by fuzz_config_reader; these are what it never writes.
 TEST_F(ConfigFileTest, RewritingSetsTheKeyAndKeepsTheRest) {
   struct Case { const char* label; std::optional<std::string> before; const char* value; std::string after; };
-  const std::string longLine = "# " + std::string(3000, 'L');
   const Case cases[] = {
       {"missing file", std::nullopt, "k1", "API_KEY=k1\n"},
-      {"zero-byte file", "", "k1", "API_KEY=k1\n"},
       {"both lines of a key", "API_KEY=a\n# c\nAPI_KEY=b\nX=1\n", "new", "API_KEY=new\n# c\nAPI_KEY=new\nX=1\n"},
-      {"absent key appended last", "X=1\n\n; note\n", "k", "X=1\n\n; note\nAPI_KEY=k\n"},
-      {"CR LF normalised", "X=1\r\n\r\n;c\r\nAPI_KEY=a\r\n", "b", "X=1\n\n;c\nAPI_KEY=b\n"},
-      {"lone CR kept, last line gets its LF", "A=x\ry", "k", "A=x\ry\nAPI_KEY=k\n"},
-      {"comment and near-misses kept", "#API_KEY=a\nAPI_KEY =b\n API_KEY=c\n", "k",
-       "#API_KEY=a\nAPI_KEY =b\n API_KEY=c\nAPI_KEY=k\n"},
       {"empty value clears, blank lines kept", "\n\nAPI_KEY=a\n\n", "", "\n\nAPI_KEY=\n\n"},
-      {"long line kept whole", longLine + "\nAPI_KEY=a\n", "b", longLine + "\nAPI_KEY=b\n"},
       {"byte-order mark kept", "\xEF\xBB\xBF" "API_KEY=a\r\nX=1\n", "b", "\xEF\xBB\xBF" "API_KEY=b\nX=1\n"},
   };
   for (const Case& c : cases) {

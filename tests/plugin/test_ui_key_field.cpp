@@ -22,12 +22,9 @@ using tralix_test::Lines;
 TEST(TrimString, RemovesTheCLocaleBlanksAtBothEndsOnly) {
   const std::pair<std::string, std::string> cases[] = {
       {"", ""},
-      {"   ", ""},
-      {" \t x y \r\n", "x y"},
-      {"\v\fkey\f\v", "key"},
+      {" \t\v\f x y \f\v\r\n", "x y"},
       // Bytes of UTF-8 characters are never blanks, whatever the locale says.
       {"\xc2\xa0key\xc2\x85", "\xc2\xa0key\xc2\x85"},
-      {" caf\xc3\xa9 ", "caf\xc3\xa9"},
       // A long text moves over itself intact.
       {std::string(200, ' ') + "abc" + std::string(50, '\t'), "abc"},
   };

@@ -69,29 +69,15 @@ TEST_F(UiWindows, EachInformationWindowIsCreatedOnceAndTheMenuFlipsItsVisibility
 }
 
 TEST_F(UiWindows, StatusWindowShowsOneTwoOrThreeLinesReadAfreshEachFrame) {
-  struct Case {
-    const char* key;
-    const char* token;
-    int busy;
-    float backoff;
-    Lines expected;
-  };
-  const Case cases[] = {
-      {"", "", 0, 0.0f, {"API Key: Not configured"}},
-      {"", "tok", 1, 3.0f, {"API Key: Not configured"}},
-      {"key", "", 0, 0.0f, {"API Key: Configured", "Connection: Not established"}},
-      {"key", "tok", 0, 0.0f, {"API Key: Configured", "Connection: Ready", "Backoff: 0.0 sec"}},
-      {"key", "tok", 1, 3.0f, {"API Key: Configured", "Connection: Busy", "Backoff: 3.0 sec"}},
-  };
   InitUI();
   Pick("Connection Status");
-  for (const Case& c : cases) {
+  for (const tralix_test::ConnectionState& c : tralix_test::kConnectionStates) {
     SCOPED_TRACE(std::string(c.key) + "/" + c.token);
     std::strcpy(gApiKey, c.key);
     std::strcpy(gDataKeyToken, c.token);
     gNetworkBusy = c.busy;
     gBackoffTime = c.backoff;
-    EXPECT_EQ(Drawn(gStatusWindow), c.expected);
+    EXPECT_EQ(Drawn(gStatusWindow), c.status);
   }
 }
 

@@ -49,6 +49,14 @@ bool Contains(const Lines& lines, const std::string& line) {
 
 bool LogHasLine(const std::string& line) { return Contains(xphost::LogLines(), line); }
 
+const ConnectionState kConnectionStates[5] = {
+    {"", "", 0, 0.0f, {"API Key: Not configured"}},
+    {"", "tok", 1, 3.0f, {"API Key: Not configured"}},
+    {"key", "", 0, 0.0f, {"API Key: Configured", "Connection: Not established"}},
+    {"key", "tok", 0, 0.0f, {"API Key: Configured", "Connection: Ready", "Backoff: 0.0 sec"}},
+    {"key", "tok", 1, 2.5f, {"API Key: Configured", "Connection: Busy", "Backoff: 2.5 sec"}},
+};
+
 xphost::WidgetInfo Widget(void* id) {
   xphost::WidgetInfo info;
   EXPECT_TRUE(xphost::GetWidget(id, &info));

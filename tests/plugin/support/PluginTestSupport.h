@@ -25,6 +25,16 @@ bool Contains(const Lines& lines, const std::string& line);
 Lines LogLinesSince(size_t firstLine);
 bool LogHasLine(const std::string& line);
 
+// A key and token state and the status lines the window and the dialog show for it.
+struct ConnectionState {
+  const char* key;
+  const char* token;
+  int busy;
+  float backoff;
+  Lines status;
+};
+extern const ConnectionState kConnectionStates[5];
+
 // The widget's state; fails the test when there is no such widget.
 xphost::WidgetInfo Widget(void* id);
 
