@@ -1,17 +1,23 @@
-// Must compile: the same names silenced locally, as src/NetworkManager.cpp does,
-// next to the HTTP message calls, which are not deprecated and need no silencing.
+// Every name of CFNetwork's deprecated HTTP stream API, used with the plug-in's
+// flags: built once as it is, which must fail, and once with the names silenced
+// locally as src/NetworkManager.cpp does, which must compile. The HTTP message
+// calls are not deprecated and need no silencing in either build.
 #include <CFNetwork/CFNetwork.h>
 
+#ifdef SILENCE_DEPRECATED
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-CFReadStreamRef OpenSilenced(CFHTTPMessageRef request) {
+#endif
+CFReadStreamRef OpenStream(CFHTTPMessageRef request) {
   CFReadStreamRef stream = CFReadStreamCreateForHTTPRequest(nullptr, request);
   CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanFalse);
   CFRelease(CFReadStreamCopyProperty(stream, kCFStreamPropertyHTTPResponseHeader));
   CFRelease(CFReadStreamCopyProperty(stream, kCFStreamPropertyHTTPFinalURL));
   return stream;
 }
+#ifdef SILENCE_DEPRECATED
 #pragma GCC diagnostic pop
+#endif
 
 CFHTTPMessageRef MakeRequest(CFURLRef url, CFDataRef body) {
   CFHTTPMessageRef request = CFHTTPMessageCreateRequest(nullptr, CFSTR("POST"), url, kCFHTTPVersion1_1);
