@@ -18,22 +18,10 @@
 
 namespace {
 
-// A scratch folder of this run's own, in memory where /dev/shm is there.
-std::string MakeScratchFolder() {
-  char folder[] = "/dev/shm/tralix-fuzz-XXXXXX";
-  char fallback[] = "/tmp/tralix-fuzz-XXXXXX";
-  const char* made = mkdtemp(folder);
-  if (!made) made = mkdtemp(fallback);
-  Check(made != nullptr, "scratch folder");
-  return made;
-}
-
-const std::string kFolder = MakeScratchFolder();
-const std::string kPath = kFolder + "/Tralix.cfg";
-[[maybe_unused]] const int kRemovedAtExit = std::atexit([] {
-  std::remove(kPath.c_str());
-  std::remove(kFolder.c_str());
-});
+// A scratch file of this run's own, in memory where /dev/shm is there.
+const std::string kPath = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/tralix-fuzz-" +
+                          std::to_string(getpid()) + ".cfg";
+[[maybe_unused]] const int kRemovedAtExit = std::atexit([] { std::remove(kPath.c_str()); });
 
 void WriteText(const std::string& text) { std::ofstream(kPath, std::ios::binary | std::ios::trunc) << text; }
 

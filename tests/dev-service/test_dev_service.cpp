@@ -39,18 +39,16 @@ class DevServiceTest : public ::testing::Test {
     std::ofstream(caFile) << service->Identity().caCertificatePem;
   }
 
-  httplib::Result Post(const std::string &path, const std::string &body, const std::string &token = "") const {
+  // The answer's status (-1 when none came) and body.
+  std::pair<int, std::string> Post(const std::string &path, const std::string &body = "{}",
+                                   const std::string &token = "token-1") const {
     httplib::SSLClient client("localhost", service->Port());
     client.set_ca_cert_path(caFile.c_str());
     client.enable_server_certificate_verification(true);
     httplib::Headers headers;
     if (!token.empty()) headers.emplace("datakeytoken", token);
-    return client.Post(path.c_str(), headers, body, "application/json");
-  }
-
-  int Status(const std::string &path, const std::string &body = "{}", const std::string &token = "token-1") const {
-    auto result = Post(path, body, token);
-    return result ? result->status : -1;
+    auto result = client.Post(path.c_str(), headers, body, "application/json");
+    return result ? std::make_pair(result->status, result->body) : std::make_pair(-1, std::string());
   }
 
   std::string recordFile = TemporaryPath("dev-service-record.jsonl");
@@ -82,7 +80,7 @@ TEST_F(DevServiceTest, JudgesEveryRequestAndRecordsItAsAJsonLine) {
       {"/api/v1/no/such", "{}", "token-1", 404, "not-found"},
   };
   for (const Case &test : cases) {
-    EXPECT_EQ(Status(test.path, test.body, test.token), test.status) << test.path << " " << test.body;
+    EXPECT_EQ(Post(test.path, test.body, test.token).first, test.status) << test.path << " " << test.body;
     EXPECT_EQ(service->Requests().back().verdict, test.verdict) << test.path << " " << test.body;
   }
 
@@ -106,13 +104,13 @@ TEST_F(DevServiceTest, FaultsHitOnlyTheRequestsTheyName) {
 
   const std::pair<std::string, int> expected[] = {
       {kBroadcast, 503}, {kEvent, 503}, {kBroadcast, 200}, {kEvent, 500}, {kEvent, 500}, {kEvent, 500}};
-  for (const auto &[path, status] : expected) EXPECT_EQ(Status(path, kValidBroadcast), status) << path;
-  EXPECT_EQ(Post(kEvent, "{}", "token-1")->body, "{\"why\":\"maintenance\"}");
+  for (const auto &[path, status] : expected) EXPECT_EQ(Post(path, kValidBroadcast).first, status) << path;
+  EXPECT_EQ(Post(kEvent).second, "{\"why\":\"maintenance\"}");
   service->ClearFaults();
-  EXPECT_EQ(Status(kEvent), 200);
+  EXPECT_EQ(Post(kEvent).first, 200);
 
   service->SetActivationBody(std::string("{\"token\":\"any\"}"));
-  EXPECT_EQ(Status(kActivate + "KEY-9"), 401) << "a set answer is still only for known keys";
+  EXPECT_EQ(Post(kActivate + "KEY-9").first, 401) << "a set answer is still only for known keys";
 }
 
 }  // namespace
