@@ -70,6 +70,7 @@ TEST_F(ConfigFileTest, ReadingSkipsTheByteOrderMarkAndStopsAt4095Bytes) {
       {"byte-order mark skipped", "\xEF\xBB\xBF" "API_KEY=abc\n", "abc"},
       {"byte-order mark only at the start", "X=1\n\xEF\xBB\xBF" "API_KEY=abc\n", kNone},
       {"line cut by the read limit", to4085 + "API_KEY=abcdefghij\n", kNone},
+      {"the line before a cut one is whole", to4085.substr(13) + "API_KEY=abc\nX=" + std::string(20, 'x'), "abc"},
       {"line ends exactly at the limit", to4085 + "API_KEY=ab", "ab"},
       {"its LF is the first byte beyond", to4085 + "API_KEY=ab\nX=1\n", "ab"},
       {"line starts beyond the limit", to4100 + "API_KEY=ab\n", kNone},
