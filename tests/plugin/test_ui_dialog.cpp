@@ -198,6 +198,16 @@ TEST_F(ConfigDialog, ChangeClearsKeyTokenFieldAndFile) {
   }
 }
 
+// What the dialog does not act on travels on: another button's press, a press
+// without a button, any other message.
+TEST_F(ConfigDialog, OtherButtonsAndMessagesAreLeftToTravelOn) {
+  Build();
+  XPWidgetID other = XPCreateWidget(110, 300, 200, 280, 1, "Other", 0, gConfigWidget, xpWidgetClass_Button);
+  EXPECT_EQ(ConfigWidgetHandler(xpMsg_PushButtonPressed, gConfigWidget, reinterpret_cast<intptr_t>(other), 0), 0);
+  EXPECT_EQ(ConfigWidgetHandler(xpMsg_PushButtonPressed, gConfigWidget, 0, 0), 0);
+  EXPECT_EQ(ConfigWidgetHandler(xpMsg_MouseDown, gConfigWidget, 0, 0), 0);
+}
+
 // The pressed button and its dialog outlive the press; the rebuild follows on
 // the next frame, once however many presses, where the dialog now stands.
 TEST_F(ConfigDialog, ARebuildFollowsOnTheNextFrameWhereTheDialogStands) {
