@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -87,6 +88,27 @@ TEST_F(ClipboardTools, EachToolIsAskedForTheClipboardAsText) {
     EXPECT_EQ(ReadClipboard(), "  key\twith blanks \n");
     EXPECT_EQ(tralix_test::ReadFile(folder_ + "/args"), c.arguments);
   }
+}
+
+// The simulator may ignore SIGPIPE or block signals; a tool starts with
+// neither, as one started from a shell would.
+TEST_F(ClipboardTools, ToolsStartWithDefaultSignals) {
+  AddTool("xclip", "exec /bin/grep -E '^Sig(Blk|Ign)' /proc/self/status");
+  struct sigaction ignore {}, previousPipe {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previousPipe);
+  sigset_t usr1, previousMask;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  sigprocmask(SIG_BLOCK, &usr1, &previousMask);
+  const std::string status = ReadClipboard();
+  sigprocmask(SIG_SETMASK, &previousMask, nullptr);
+  sigaction(SIGPIPE, &previousPipe, nullptr);
+
+  unsigned long long blocked = ~0ULL, ignored = ~0ULL;
+  ASSERT_EQ(std::sscanf(status.c_str(), "SigBlk: %llx SigIgn: %llx", &blocked, &ignored), 2) << status;
+  EXPECT_EQ(blocked & (1ULL << (SIGUSR1 - 1)), 0u) << status;
+  EXPECT_EQ(ignored & (1ULL << (SIGPIPE - 1)), 0u) << status;
 }
 
 TEST_F(ClipboardTools, TakesTheFirstToolThatCanReachTheSessionsClipboard) {
