@@ -168,8 +168,8 @@ TEST_F(ClipboardTools, FailingSlowOrEndlessToolsAndNonTextGiveBoundedResultsInBo
       {"/usr/bin/head -c " + std::to_string(kClipboardMaxBytes - 1) +
            " /dev/zero | /usr/bin/tr '\\0' a\nprintf '\\303\\251 and more'",
        std::string(kClipboardMaxBytes - 1, 'a')},
-      {"printf 'caf\\303\\251 \\342\\202\\254 \\360\\237\\230\\200 \\361\\200\\200\\200'",
-       "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xf1\x80\x80\x80"},
+      {"printf 'caf\\303\\251 \\337\\277 \\342\\202\\254 \\360\\237\\230\\200 \\361\\200\\200\\200'",
+       "caf\xc3\xa9 \xdf\xbf \xe2\x82\xac \xf0\x9f\x98\x80 \xf1\x80\x80\x80"},
       {"printf '\\211PNG\\r\\n\\032\\n'", ""},  // image bytes
       {"printf 'caf\\351'", ""},  // Latin-1
       {"printf '\\300\\257'", ""},  // overlong two-byte form
