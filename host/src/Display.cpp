@@ -22,7 +22,7 @@ static_assert(kShortRecordSize == 72, "the short window record is 72 bytes on LP
 static_assert(sizeof(XPLMCreateWindow_t) == 88, "the host sees the full window record");
 
 struct Window {
-  detail::WindowSpec shape;
+  detail::WindowSetup shape;
   std::vector<DrawnString> drawn;  // from the last draw pass that reached it
 };
 
@@ -48,7 +48,7 @@ Window* FindWindow(XPLMWindowID id) {
   return found == State().windows.end() ? nullptr : &found->second;
 }
 
-bool Contains(const detail::WindowSpec& shape, int x, int y) {
+bool Contains(const detail::WindowSetup& shape, int x, int y) {
   return x >= shape.left && x <= shape.right && y >= shape.bottom && y <= shape.top;
 }
 
@@ -98,7 +98,7 @@ void* MouseGesture(int fromX, int fromY, int toX, int toY, bool withDrag) {
 }
 
 WindowInfo InfoOf(uintptr_t id, const Window& window) {
-  const detail::WindowSpec& shape = window.shape;
+  const detail::WindowSetup& shape = window.shape;
   return {detail::AsHandle(id), shape.left,      shape.top,        shape.right,
           shape.bottom,          shape.visible,   shape.widgetRoot, shape.structSize,
           shape.decoration,      shape.layer,     State().keyboardFocus == id};
@@ -112,7 +112,7 @@ void ResetDisplay() { State() = DisplayState{}; }
 
 uintptr_t WindowBeingDrawn() { return State().beingDrawn; }
 
-XPLMWindowID CreateWindowFromSpec(const WindowSpec& shape) {
+XPLMWindowID CreateWindowFromSetup(const WindowSetup& shape) {
   uintptr_t id = NextHandle();
   State().windows[id].shape = shape;
   State().zOrder.push_back(id);
@@ -127,7 +127,7 @@ void DrawAllWindows() {
 int DropWindowsOfModule(const void* moduleBase) {
   std::vector<uintptr_t> doomed;
   for (const auto& entry : State().windows) {
-    const WindowSpec& shape = entry.second.shape;
+    const WindowSetup& shape = entry.second.shape;
     const void* callbacks[] = {reinterpret_cast<const void*>(shape.draw),
                                reinterpret_cast<const void*>(shape.click),
                                reinterpret_cast<const void*>(shape.key),
@@ -203,7 +203,7 @@ XPLM_API XPLMWindowID XPLMCreateWindowEx(XPLMCreateWindow_t* inParams) {
   XPLMCreateWindow_t params{};
   std::memcpy(&params, inParams,
               std::min(sizeof(params), static_cast<size_t>(inParams->structSize)));
-  xphost::detail::WindowSpec shape;
+  xphost::detail::WindowSetup shape;
   shape.left = params.left;
   shape.top = params.top;
   shape.right = params.right;
@@ -221,14 +221,14 @@ XPLM_API XPLMWindowID XPLMCreateWindowEx(XPLMCreateWindow_t* inParams) {
     shape.layer = params.layer;
     shape.rightClick = params.handleRightClickFunc;
   }
-  return xphost::detail::CreateWindowFromSpec(shape);
+  return xphost::detail::CreateWindowFromSetup(shape);
 }
 
 XPLM_API XPLMWindowID XPLMCreateWindow(int inLeft, int inTop, int inRight, int inBottom,
                                        int inIsVisible, XPLMDrawWindow_f inDrawCallback,
                                        XPLMHandleKey_f inKeyCallback,
                                        XPLMHandleMouseClick_f inMouseCallback, void* inRefcon) {
-  xphost::detail::WindowSpec shape;
+  xphost::detail::WindowSetup shape;
   shape.left = inLeft;
   shape.top = inTop;
   shape.right = inRight;
@@ -238,7 +238,7 @@ XPLM_API XPLMWindowID XPLMCreateWindow(int inLeft, int inTop, int inRight, int i
   shape.key = inKeyCallback;
   shape.click = inMouseCallback;
   shape.refcon = inRefcon;
-  return xphost::detail::CreateWindowFromSpec(shape);
+  return xphost::detail::CreateWindowFromSetup(shape);
 }
 
 XPLM_API void XPLMDestroyWindow(XPLMWindowID inWindowID) {

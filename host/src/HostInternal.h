@@ -31,7 +31,7 @@ double Clock();
 int CurrentCycle();
 
 // Windows: the widget library backs every root widget with one of these.
-struct WindowSpec {
+struct WindowSetup {
   int left = 0, top = 0, right = 0, bottom = 0;
   bool visible = false;
   XPLMDrawWindow_f draw = nullptr;
@@ -46,7 +46,7 @@ struct WindowSpec {
   int layer = 0;
   bool widgetRoot = false;
 };
-XPLMWindowID CreateWindowFromSpec(const WindowSpec& shape);
+XPLMWindowID CreateWindowFromSetup(const WindowSetup& shape);
 void DrawAllWindows();
 // The window whose draw callback is running, or 0 outside drawing.
 uintptr_t WindowBeingDrawn();

@@ -232,7 +232,7 @@ int RootWindowWheel(XPLMWindowID, int x, int y, int wheel, int clicks, void* ref
 }
 
 XPLMWindowID CreateRootWindow(uintptr_t id, const Widget& widget) {
-  detail::WindowSpec shape;
+  detail::WindowSetup shape;
   shape.left = widget.left;
   shape.top = widget.top;
   shape.right = widget.right;
@@ -245,7 +245,7 @@ XPLMWindowID CreateRootWindow(uintptr_t id, const Widget& widget) {
   shape.wheel = RootWindowWheel;
   shape.refcon = detail::AsHandle(id);
   shape.widgetRoot = true;
-  return detail::CreateWindowFromSpec(shape);
+  return detail::CreateWindowFromSetup(shape);
 }
 
 XPWidgetID CreateWidget(int left, int top, int right, int bottom, int visible, const char* descriptor,
