@@ -880,46 +880,41 @@ size_t ReadActivationResponse(CFReadStreamRef stream, bool* timedOut) {
 
 }  // namespace
 
-namespace {
-
-// Checks well-formed UTF-8 (no overlong forms, surrogates or code points past
-// U+10FFFF), since the token goes into a header and Tralix.cfg as text.
-bool IsValidUtf8(const char* text) {
-  const unsigned char* cursor = reinterpret_cast<const unsigned char*>(text);
-  while (*cursor) {
-    const unsigned char lead = *cursor++;
-    if (lead < 0x80) continue;
-    int trailing = 0;
+int IsUtf8Text(const char* bytes, size_t length) {
+  size_t i = 0;
+  while (i < length) {
+    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
+    if (lead == 0) return 0;
+    size_t sequence = 1;
     unsigned char low = 0x80;
-    unsigned char high = 0xbf;
-    if (lead >= 0xc2 && lead <= 0xdf) {
-      trailing = 1;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-      trailing = 2;
-      if (lead == 0xe0) low = 0xa0;
-      if (lead == 0xed) high = 0x9f;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-      trailing = 3;
-      if (lead == 0xf0) low = 0x90;
-      if (lead == 0xf4) high = 0x8f;
-    } else {
-      return false;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      sequence = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      sequence = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      sequence = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else if (lead >= 0x80) {
+      return 0;
     }
-    for (int i = 0; i < trailing; ++i, ++cursor) {
-      if (*cursor < low || *cursor > high) return false;  // the NUL ends it too
-      low = 0x80;
-      high = 0xbf;
+    if (length - i < sequence) return 0;
+    for (size_t k = 1; k < sequence; ++k) {
+      const unsigned char next = static_cast<unsigned char>(bytes[i + k]);
+      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return 0;
     }
+    i += sequence;
   }
-  return true;
+  return 1;
 }
-
-}  // namespace
 
 int IsFaithfulToken(const char* token) {
   const size_t length = std::strlen(token);
   if (length > 0 && (token[0] == ' ' || token[length - 1] == ' ')) return 0;
-  return !std::strchr(token, '\\') && IsValidUtf8(token);
+  return !std::strchr(token, '\\') && IsUtf8Text(token, length);
 }
 
 int ExtractActivationToken(const char* response, char* tokenOut, size_t tokenOutSize) {

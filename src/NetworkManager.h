@@ -33,6 +33,9 @@ int ActivateApiKey(const char* apiKey, char* tokenOut, size_t tokenOutSize);
 int ExtractActivationToken(const char* response, char* tokenOut, size_t tokenOutSize);
 // 1 when the token holds no backslash (the search decodes no escape), is valid
 // UTF-8 and has no blank at either end (Tralix.cfg would not give those back).
+// Well-formed UTF-8 without NUL bytes (no overlong forms, surrogates or code
+// points past U+10FFFF): text a header, Tralix.cfg or the key field can carry.
+int IsUtf8Text(const char* bytes, size_t length);
 int IsFaithfulToken(const char* token);
 int SendLandingEvent(float verticalSpeed, float altitude, const LandingDataPoint* points, int count);
 

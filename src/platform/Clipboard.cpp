@@ -61,6 +61,8 @@ char* ReadClipboardText() {
 #include <time.h>
 #include <unistd.h>
 
+#include "NetworkManager.h"
+
 #include <cerrno>
 #include <string>
 
@@ -223,39 +225,6 @@ void DropIncompleteLastCharacter(std::string* text) {
   if (text->size() - (start - 1) < needed) text->resize(start - 1);
 }
 
-// Bytes a C string can carry that decode as UTF-8: what a text owner sends.
-// Anything else came from an owner that answered with other data.
-bool IsUtf8Text(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    if (lead == 0) return false;
-    size_t length = 1;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else if (lead >= 0x80) {
-      return false;
-    }
-    if (text.size() - i < length) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(text[i + k]);
-      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 // The tool's standard output, or false when it failed, found no text or took
 // too long.
 bool RunClipboardTool(const std::string& path, const ClipboardTool& tool, std::string* text) {
@@ -279,7 +248,7 @@ bool RunClipboardTool(const std::string& path, const ClipboardTool& tool, std::s
   } else if (how != ReadEnd::EndOfOutput || !exitedCleanly) {
     return false;
   }
-  return IsUtf8Text(*text);
+  return IsUtf8Text(text->data(), text->size());
 }
 
 }  // namespace
