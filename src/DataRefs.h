@@ -3,6 +3,16 @@
 
 #include "XPLMDataAccess.h"
 
+// How a row turns its dataref into the value it sends, where the dataref's own
+// type is not the row's format.
+enum RowReading {
+  kReadAsTyped,        // read and sent as dataType, isArray and arraySize say
+  kReadIntAsFloat,     // an int dataref sent in the float format
+  kReadFirstElement,   // element 0 of a float array, sent as one float
+  kReadScalarAsArray,  // a float dataref sent as a one-element array
+  kReadBelowZeroFlag,  // 1 while a float dataref is below 0, else 0, as a float
+};
+
 struct DataRefMapping {
   const char* name;
   const char* dataRefPath;
@@ -10,6 +20,7 @@ struct DataRefMapping {
   int isArray;
   int arraySize;
   float multiplier;      // applied to float values only
+  RowReading reading;
   XPLMDataRef dataRef;   // resolved by InitDataRefs
   int isValid;
 };
