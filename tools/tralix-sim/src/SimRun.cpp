@@ -390,8 +390,8 @@ void FlightRun::CompareTakeoffBroadcast(const flight_profile::Profile& profile) 
   int ordinal = 0;
   for (const tralix::dev::RecordedRequest& request : service_->Requests()) {
     if (request.path != kBroadcastPath || ++ordinal != facts_.takeoffBroadcast->ordinal) continue;
-    facts_.takeoffValues = CompareWithPublished(request.json, request.extra, profile,
-                                                facts_.takeoffBroadcast->simTime, XPlaneVersionOf(options_));
+    facts_.takeoffValues = CompareWithPublished(request.body, profile, facts_.takeoffBroadcast->simTime,
+                                                XPlaneVersionOf(options_));
     return;
   }
 }

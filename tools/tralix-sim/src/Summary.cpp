@@ -82,8 +82,8 @@ void PrintTakeoffBroadcast(std::ostream& out, const RunFacts& facts) {
   }
   out << "; sent, and what the simulator published:\n";
   for (const SentBesidePublished& line : facts.takeoffValues)
-    out << Continuation() << "  " << std::left << std::setw(27) << line.name << std::setw(19) << line.sent
-        << std::right << line.published << "\n";
+    out << Continuation() << "  " << std::left << std::setw(27) << line.name << std::setw(18) << line.sent
+        << std::right << " " << line.published << "\n";
 }
 
 void PrintFailures(std::ostream& out, const FlightRecord& record) {

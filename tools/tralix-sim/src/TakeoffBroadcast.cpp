@@ -3,6 +3,8 @@
 
 #include "TextUtil.h"
 
+#include <nlohmann/json.hpp>
+
 namespace tralix_sim {
 namespace {
 
@@ -30,9 +32,25 @@ const Source kSources[] = {
 
 constexpr char kDescriptionPath[] = "sim/aircraft/view/acf_descrip";
 
-std::string Member(const nlohmann::json& object, const char* name) {
-  if (!object.is_object() || !object.contains(name)) return "(absent)";
-  return object[name].dump();
+// A member's value as written in the JSON text: a string to its closing quote,
+// anything else to the comma or brace that ends it outside brackets.
+std::string Member(const std::string& text, const char* name) {
+  const std::string key = std::string("\"") + name + "\":";
+  const size_t start = text.find(key);
+  if (start == std::string::npos) return "(absent)";
+  const size_t from = start + key.size();
+  size_t end = from;
+  if (end < text.size() && text[end] == '"') {
+    for (++end; end < text.size() && text[end] != '"'; ++end)
+      if (text[end] == '\\') ++end;
+    return text.substr(from, end + 1 - from);
+  }
+  for (int depth = 0; end < text.size(); ++end) {
+    if (text[end] == '[') ++depth;
+    if (text[end] == ']') --depth;
+    if (depth == 0 && (text[end] == ',' || text[end] == '}')) break;
+  }
+  return text.substr(from, end - from);
 }
 
 // The value a profile gives a dataref at a time, first element of an array.
@@ -55,7 +73,7 @@ std::string Published(const Source& source, const flight_profile::Profile& profi
   std::string path = source.path;
   const xphost::XPlaneDataRef* row = xphost::FindXPlaneDataRef(source.path);
   if (row && xphost::PublishedSize(*row, version) == 0) {
-    if (std::string(source.name) != "airCraftName") return path + ": X-Plane 11 has none, so the key is left out";
+    if (std::string(source.name) != "airCraftName") return path.substr(path.rfind('/') + 1) + ": none in X-Plane 11, key left out";
     path = kDescriptionPath;  // what the plug-in names the aircraft with instead
   }
   std::string text;
@@ -71,9 +89,12 @@ std::string Published(const Source& source, const flight_profile::Profile& profi
 
 }  // namespace
 
-std::vector<SentBesidePublished> CompareWithPublished(const nlohmann::json& body, const nlohmann::json& extra,
-                                                      const flight_profile::Profile& profile, double profileTime,
-                                                      xphost::XPlaneVersion version) {
+std::vector<SentBesidePublished> CompareWithPublished(const std::string& body, const flight_profile::Profile& profile,
+                                                      double profileTime, xphost::XPlaneVersion version) {
+  const nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false);
+  const nlohmann::json none;
+  const nlohmann::json& extraMember = parsed.is_object() && parsed.contains("extra") ? parsed["extra"] : none;
+  const std::string extra = extraMember.is_string() ? extraMember.get<std::string>() : "";
   std::vector<SentBesidePublished> lines;
   for (const Source& source : kSources)
     lines.push_back({source.name, Member(source.inExtra ? extra : body, source.name),

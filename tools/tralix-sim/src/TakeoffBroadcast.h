@@ -6,8 +6,6 @@
 #include "FlightProfile.h"
 #include "XPlaneDataRefs.h"
 
-#include <nlohmann/json.hpp>
-
 #include <string>
 #include <vector>
 
@@ -19,11 +17,10 @@ struct SentBesidePublished {
   std::string published;  // the dataref and its value then
 };
 
-// body: the broadcast as the service parsed it; extra: its "extra" member
-// parsed again. Published values are the profile's at profileTime, as the
-// given X-Plane version publishes them.
-std::vector<SentBesidePublished> CompareWithPublished(const nlohmann::json& body, const nlohmann::json& extra,
-                                                      const flight_profile::Profile& profile, double profileTime,
-                                                      xphost::XPlaneVersion version);
+// body: the broadcast as the service received it; values are shown as written
+// there (the extra object's after its JSON string is decoded). Published values
+// are the profile's at profileTime, as the given X-Plane version publishes them.
+std::vector<SentBesidePublished> CompareWithPublished(const std::string& body, const flight_profile::Profile& profile,
+                                                      double profileTime, xphost::XPlaneVersion version);
 
 }  // namespace tralix_sim
