@@ -16,7 +16,7 @@ enum RowReading {
 struct DataRefMapping {
   const char* name;
   const char* dataRefPath;
-  const char* dataType;  // "int" for integer datarefs, "" for float ones
+  const char* dataType;  // "int": sent as an integer; "": in the float format
   int isArray;
   int arraySize;
   float multiplier;      // applied to float values only

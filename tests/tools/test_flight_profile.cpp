@@ -85,8 +85,8 @@ TEST(FlightProfile, DeclarationsMustMatchWhatXPlane12Publishes) {
     EXPECT_EQ(error.rfind("test.flight:1: ", 0), 0u) << error;
     EXPECT_NE(error.find(culprit), std::string::npos) << error;
   }
-  EXPECT_EQ(flight_profile::XPlaneMismatch(ParseOrFail("dataref lat float sim/flightmodel/position/latitude\n0 lat=1\n")),
-            "");
+  const char* doubleAsFloat = "dataref lat float sim/flightmodel/position/latitude\n0 lat=1\n";
+  EXPECT_EQ(flight_profile::XPlaneMismatch(ParseOrFail(doubleAsFloat)), "");
 }
 
 std::vector<std::pair<double, float>> gSeen;  // clock, height, at every flight-loop call

@@ -38,7 +38,8 @@ std::string XPlaneMismatch(const Profile& profile) {
       case ValueType::IntArray: fits = row->type == XPlaneType::IntArray && dataref.count == row->xp12Size; break;
       case ValueType::Bytes: fits = row->type == XPlaneType::Bytes; break;
     }
-    if (!fits) return where + "X-Plane 12 publishes " + dataref.path + " as another type than '" + dataref.alias + "' declares";
+    if (!fits)
+      return where + "X-Plane 12 publishes " + dataref.path + " as another type than '" + dataref.alias + "' declares";
   }
   return "";
 }

@@ -73,7 +73,8 @@ std::string Published(const Source& source, const flight_profile::Profile& profi
   std::string path = source.path;
   const xphost::XPlaneDataRef* row = xphost::FindXPlaneDataRef(source.path);
   if (row && xphost::PublishedSize(*row, version) == 0) {
-    if (std::string(source.name) != "airCraftName") return path.substr(path.rfind('/') + 1) + ": none in X-Plane 11, key left out";
+    if (std::string(source.name) != "airCraftName")
+      return path.substr(path.rfind('/') + 1) + ": none in X-Plane 11, key left out";
     path = kDescriptionPath;  // what the plug-in names the aircraft with instead
   }
   std::string text;
