@@ -16,7 +16,7 @@ DEB_PACKAGES = cmake make g++ clang libclang-rt-14-dev binutils pkg-config \
   libcpp-httplib-dev nlohmann-json3-dev \
   iproute2 util-linux xvfb xclip locales
 
-.PHONY: all deps configure build test test-normal test-sanitize test-fuzz demo package bench clean
+.PHONY: all deps configure build test test-normal test-sanitize test-fuzz demo demo-xp11 package bench clean
 
 all: build
 
@@ -61,6 +61,11 @@ test-fuzz: deps
 demo: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS) --target tralix-sim
 	tools/tralix-sim/demo.sh $(BUILD_DIR)
+
+# The same flight with the datarefs X-Plane 11 publishes.
+demo-xp11: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target tralix-sim
+	tools/tralix-sim/demo.sh $(BUILD_DIR) 11
 
 # dist/Tralix-<version>-<platform>.zip: builds the plug-in alone, then packs it.
 package: configure
