@@ -218,6 +218,7 @@ class Worker {
  public:
   void Post(CommandKind kind, const std::shared_ptr<StreamState> &state);
   void Stop();
+  bool Running();
   bool WaitForIdle(double timeoutSeconds);
 
   std::atomic<long> activeTransfers{0};
@@ -250,7 +251,7 @@ class Worker {
   std::map<StreamState *, std::unique_ptr<Exchange>> exchanges_;  // worker thread only
 };
 
-// Created on first use and deleted when the library unloads (ReleaseTransport).
+// Created on first use; deleted when the library unloads, if stopped by then.
 std::mutex gWorkerMutex;
 Worker *gWorker = nullptr;
 
@@ -298,6 +299,11 @@ void Worker::Stop() {
   queue_.clear();
   unhandledCommands_ = 0;
   idle_.notify_all();
+}
+
+bool Worker::Running() {
+  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+  return thread_.joinable();
 }
 
 bool Worker::WaitForIdle(double timeoutSeconds) {
@@ -552,12 +558,13 @@ void CancelTransfer(const std::shared_ptr<StreamState> &state) { TheWorker().Pos
 void ResumeTransfer(const std::shared_ptr<StreamState> &state) { TheWorker().Post(CommandKind::Resume, state); }
 void StopTransport() { TheWorker().Stop(); }
 
-void ReleaseTransport() {
+bool ReleaseStoppedTransport() {
   std::lock_guard<std::mutex> lock(gWorkerMutex);
-  if (gWorker == nullptr) return;
-  gWorker->Stop();
+  if (gWorker == nullptr) return true;
+  if (gWorker->Running()) return false;
   delete gWorker;
   gWorker = nullptr;
+  return true;
 }
 
 }  // namespace cfstandin

@@ -107,6 +107,15 @@ extern const CFStringRef kCFStreamPropertyHTTPFinalURL CF_STANDIN_HTTP_STREAM_DE
 CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc, CFHTTPMessageRef request)
     CF_STANDIN_HTTP_STREAM_DEPRECATED;
 
+/* ---- Not Apple's: the stand-in's network worker ----
+   Stops the worker thread and joins it; transfers still running end with
+   {kCFStreamErrorDomainPOSIX, ECANCELED 89}. The next open starts it again.
+   A plug-in calls it from its stop path (and after a failed start), before the
+   host unloads it: the library never joins the thread from a static destructor
+   or an unload hook, where Windows holds its loader lock and the join would
+   never return. */
+void CFStandInShutdownTransport(void);
+
 #ifdef __cplusplus
 }
 #endif
