@@ -102,11 +102,13 @@ const char* StallName(Stall stall) {
   return stall == Stall::kNone ? "TlsDoneNoAnswer" : stall == Stall::kNoTls ? "NoTls" : "NoConnection";
 }
 
-// Prints what the plug-in's clock and the wall clock took from a request's
-// open to its time-out line.
-void Report(const char* what, double simSeconds, double wallSeconds) {
-  std::printf("%s: open to time-out line %.2f s on the plug-in's clock, %.2f s wall\n", what, simSeconds,
-              wallSeconds);
+// What the plug-in's clock and the wall clock took from a request's open
+// (the line `started`) to its time-out line.
+double ReportTimeOut(const e2e::FlightDriver& driver, const std::string& what, const std::string& started) {
+  const double took = driver.SimTimeOf(kTimedOut) - driver.SimTimeOf(started);
+  std::printf("%s: open to time-out line %.2f s on the plug-in's clock, %.2f s wall\n", what.c_str(), took,
+              driver.WallTimeOf(kTimedOut) - driver.WallTimeOf(started));
+  return took;
 }
 
 // A service silent before TLS (the connection is made, no TLS byte comes) or
@@ -125,10 +127,8 @@ TEST_P(SilentBroadcast, EndsFiveSecondsAfterItsOpenWithoutHoldingAFrameAndTheFli
   }
   e2e::FlightDriver driver;
   while (driver.Count(kTimedOut) == 0 && xphost::ElapsedTime() < 30.0) driver.Frame();
-  const std::string started = "Tralix - Successfully sent aircraft data";
-  const double took = driver.SimTimeOf(kTimedOut) - driver.SimTimeOf(started);
-  Report((std::string("broadcast ") + StallName(GetParam())).c_str(), took,
-         driver.WallTimeOf(kTimedOut) - driver.WallTimeOf(started));
+  const double took = ReportTimeOut(driver, std::string("broadcast ") + StallName(GetParam()),
+                                    "Tralix - Successfully sent aircraft data");
   EXPECT_GE(took, 5.0);
   EXPECT_LE(took, 7.0) << "at most one flight-loop interval past the bound";
   EXPECT_LT(driver.LongestFrameMilliseconds(), 50.0) << "the flight loop never waits on the network";
@@ -151,9 +151,7 @@ TEST_F(ServiceFlight, SilentLandingEventEndsTenSecondsAfterItsOpen) {
   service_->AddFault(silent);
   e2e::FlightDriver driver;
   while (driver.Count(kTimedOut) == 0 && !player.AllRowsPublished()) driver.Frame(&player);
-  const std::string started = "Tralix - Landing event sent successfully";
-  const double took = driver.SimTimeOf(kTimedOut) - driver.SimTimeOf(started);
-  Report("landing event, TLS done, no answer", took, driver.WallTimeOf(kTimedOut) - driver.WallTimeOf(started));
+  const double took = ReportTimeOut(driver, "landing event TlsDoneNoAnswer", "Tralix - Landing event sent successfully");
   EXPECT_GE(took, 10.0);
   EXPECT_LE(took, 12.0);
   const int answered = driver.Count("Tralix - HTTP Status Code: 200");

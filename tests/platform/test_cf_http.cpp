@@ -349,15 +349,6 @@ TEST_F(CFHttp, PromisesNoMoreThanCFNetwork) {
          EXPECT_EQ(poll(&waiting, 1, 0), 0) << "the proxy was asked";
          close(proxy);
        }},
-      {"events come only inside CFRunLoopRunInMode, on the thread that runs the stream's loop", [&] {
-         Outcome outcome;
-         ASSERT_TRUE(StartScheduled(Broadcast(), outcome));
-         ASSERT_EQ(CFStandInWaitForTransportIdle(10), 1);
-         std::thread([] { CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.2, false); }).join();
-         EXPECT_TRUE(outcome.events.empty());
-         PumpUntilFinished(outcome, 10s);
-         EXPECT_EQ(outcome.status, 200);
-       }},
   };
   for (const auto &[point, check] : rows) {
     SCOPED_TRACE(point);
