@@ -353,14 +353,16 @@ constexpr CFOptionFlags kClientEvents =
     kCFStreamEventHasBytesAvailable | kCFStreamEventErrorOccurred | kCFStreamEventEndEncountered;
 static_assert(kClientEvents == 26, "the completion handler listens for events 2, 8 and 16");
 
-// Each bound covers the whole request from the stream's open: name lookup,
-// connecting, TLS, sending and the answer. CFNetwork's HTTP stream keeps none
-// of them (its read time-out bounds nothing there), so the plug-in does.
+// The plug-in's bounds, each over the whole request from the stream's open:
+// name lookup, connecting, TLS, sending and the answer. CFNetwork's HTTP
+// stream keeps none; the read-time-out property, set before open to the same
+// values, bounds nothing there.
 constexpr double kBroadcastTimeoutSeconds = 5.0;
-constexpr double kActivationReadTimeoutSeconds = 10.0;
 constexpr double kLandingTimeoutSeconds = 10.0;
-// The activation holds the simulator's main thread, at most this long.
+// The activation holds the simulator's main thread, at most this long; its
+// read-time-out property is set to the other value.
 constexpr double kActivationTotalSeconds = 30.0;
+constexpr double kActivationReadTimeoutSeconds = 10.0;
 constexpr size_t kUrlBufferSize = 512;
 constexpr size_t kStatusLineSize = 256;
 
