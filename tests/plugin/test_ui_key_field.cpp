@@ -172,6 +172,9 @@ TEST_F(ApiKeyField, PasteButtonAndCtrlVFillTheFieldAsCopiedAndStoreTheTrimmedKey
       }
       xphost::RunFrame(0.05);
       EXPECT_EQ(gConfigWidget, root) << "the dialog never sees a press of Paste";
+      if (copied.empty()) continue;
+      xphost::KeyStroke(field_, '!', 0, 0);
+      EXPECT_EQ(FieldText(), copied + "!") << "typing goes on at the end of the pasted text";
     }
   }
   // The change notice of the long field text compares only what fits.
