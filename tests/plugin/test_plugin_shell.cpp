@@ -1,4 +1,5 @@
 // The entry points: start-up and its failures, stop, enable/disable and messages.
+#include "NetworkManager.h"
 #include "PluginTestSupport.h"
 
 #include "CFStandInTesting.h"
@@ -99,6 +100,15 @@ TEST_F(PluginShell, StopUnregistersTheLoopAndDetachesABroadcastStillInFlight) {
   const int readsBefore = xphost::TotalDataRefReads();
   xphost::RunFor(5.0, 0.05);
   EXPECT_EQ(xphost::TotalDataRefReads(), readsBefore) << "nothing runs after stop";
+
+  // A host may start the plug-in again without unloading it: no back-off carries over.
+  gNetworkBusy = 1;
+  gConsecutiveFailures = 7;
+  gBackoffTime = 15.0f;
+  gLastSendTime = 40.0f;
+  ASSERT_EQ(Start(), 1);
+  EXPECT_EQ(gNetworkBusy + gConsecutiveFailures, 0);
+  EXPECT_EQ(gBackoffTime + gLastSendTime, 0.0f);
 }
 
 TEST_F(PluginShell, EnableDisableAndMessagesChangeNothing) {
