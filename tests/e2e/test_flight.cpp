@@ -101,7 +101,9 @@ TEST_F(ServiceFlight, SilentServiceCostsNoFrameTimeAndUnloadingMidRequestLeavesN
   xphost::UnloadPlugin();
   driver.PollLog();
   EXPECT_EQ(driver.Lines().back(), "Tralix - Plugin stopped") << "the stream is dropped without a line";
-  EXPECT_EQ(xphost::LastUnloadLeftovers().flightLoops, 0);
+  const xphost::UnloadLeftovers leftovers = xphost::LastUnloadLeftovers();
+  EXPECT_EQ(leftovers.streamClients, 0) << "the simulator's run loop would call into unloaded code";
+  EXPECT_EQ(leftovers.flightLoops, 0);
   xphost::RunFor(2.0, 0.05);
 }
 

@@ -4,6 +4,8 @@
 #include "RunLoop.h"
 #include "Transport.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -22,6 +24,15 @@ StreamState &StateOf(CFReadStreamRef stream, const char *operation) {
 
 std::shared_ptr<StreamState> SharedStateOf(CFReadStreamRef stream, const char *operation) {
   return Checked<__CFReadStream>(stream, operation)->state;
+}
+
+// On macOS the process's run loop, not the plug-in, holds a stream's client
+// callback. A headless simulator host that loads plug-ins asks to be told of
+// them (by this name, found at run time), to catch one left in unloaded code.
+void TellHostOfClient(const void *stream, CFReadStreamClientCallBack callback) {
+  using Report = void (*)(const void *, const void *);
+  static const Report report = reinterpret_cast<Report>(dlsym(RTLD_DEFAULT, "XPHostStreamClientChanged"));
+  if (report != nullptr) report(stream, reinterpret_cast<const void *>(callback));
 }
 
 void ReleaseClientInfo(const ClientRegistration &client) {
@@ -82,6 +93,7 @@ __CFReadStream::~__CFReadStream() {
     client = state->client;
     state->client = {};
   }
+  TellHostOfClient(this, nullptr);
   if (cancel) CancelTransfer(state);
   ReleaseClientInfo(client);
 }
@@ -165,11 +177,14 @@ Boolean CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags streamEvents
     registration.context = *clientContext;
     if (clientContext->retain != nullptr) registration.context.info = clientContext->retain(clientContext->info);
   }
+  CFReadStreamClientCallBack held;
   {
     std::lock_guard<std::mutex> lock(StreamMutex());
     std::swap(state.client, registration);
+    held = state.closed ? nullptr : state.client.callback;
     AnnounceChange(state);
   }
+  TellHostOfClient(stream, held);
   ReleaseClientInfo(registration);
   return true;
 }
@@ -230,6 +245,7 @@ void CFReadStreamClose(CFReadStreamRef stream) {
     std::lock_guard<std::mutex> lock(StreamMutex());
     cancel = CloseLocked(*state);
   }
+  TellHostOfClient(stream, nullptr);
   if (cancel) CancelTransfer(state);
 }
 
