@@ -4,8 +4,6 @@
 #include "UI.h"
 #include "platform/Clipboard.h"
 
-
-
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,10 +53,8 @@ class ClipboardTools : public testing::Test {
 
   void TearDown() override { setenv("PATH", kOriginalPath.c_str(), 1); }
 
-  void AddTool(const std::string& name, const std::string& script, mode_t mode = 0755) {
-    const std::string path = folder_ + "/" + name;
-    tralix_test::WriteFile(path, "#!/bin/sh\n" + script + "\n");
-    chmod(path.c_str(), mode);
+  void AddTool(const std::string& name, const std::string& script, unsigned mode = 0755) {
+    tralix_test::AddTool(folder_, name, script, mode);
   }
 
   // A tool that prints its own name, so a test can tell which one ran.
@@ -147,8 +143,7 @@ TEST_F(ClipboardTools, SkipsFilesThatCannotRunAndRelativePathEntries) {
   // A relative entry would run whatever lies in the simulator's working folder.
   const std::string relative = folder_ + "/relative";
   mkdir(relative.c_str(), 0755);
-  tralix_test::WriteFile(relative + "/xclip", "#!/bin/sh\nprintf planted\n");
-  chmod((relative + "/xclip").c_str(), 0755);
+  tralix_test::AddTool(relative, "xclip", "printf planted");
   ASSERT_EQ(chdir(folder_.c_str()), 0);
   setenv("PATH", ("relative::" + folder_).c_str(), 1);
   EXPECT_EQ(ReadClipboard(), "xsel");
