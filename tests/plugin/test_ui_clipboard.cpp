@@ -150,7 +150,8 @@ TEST_F(ClipboardTools, SkipsFilesThatCannotRunAndRelativePathEntries) {
 }
 
 // What the tool prints comes back only when it is whole, valid UTF-8 text
-// without NUL, within the byte limit and the time limit.
+// without NUL, within the byte limit and the time limit. The UTF-8 check is
+// the token's too: the token table has the forms not repeated here.
 TEST_F(ClipboardTools, FailingSlowOrEndlessToolsAndNonTextGiveBoundedResultsInBoundedTime) {
   const std::pair<std::string, std::string> cases[] = {
       {"exit 1", ""},  // no text
@@ -166,13 +167,9 @@ TEST_F(ClipboardTools, FailingSlowOrEndlessToolsAndNonTextGiveBoundedResultsInBo
       {"printf 'caf\\303\\251 \\337\\277 \\342\\202\\254 \\360\\237\\230\\200 \\361\\200\\200\\200'",
        "caf\xc3\xa9 \xdf\xbf \xe2\x82\xac \xf0\x9f\x98\x80 \xf1\x80\x80\x80"},
       {"printf '\\211PNG\\r\\n\\032\\n'", ""},  // image bytes
-      {"printf 'caf\\351'", ""},  // Latin-1
-      {"printf '\\300\\257'", ""},  // overlong two-byte form
       {"printf '\\360\\217\\277\\277'", ""},  // overlong four-byte form
       {"printf '\\364\\220\\200\\200'", ""},  // above U+10FFFF
-      {"printf '\\355\\240\\200'", ""},  // UTF-16 surrogate
       {"printf 'key\\000tail'", ""},
-      {"printf 'ab\\342\\202'", ""},  // character cut short
   };
   for (const auto& [script, expected] : cases) {
     SCOPED_TRACE(script);
