@@ -138,21 +138,6 @@ TEST_F(Client, RedirectIsAFailureAndNothingReachesItsTarget) {
   elsewhere.Stop();
 }
 
-TEST_F(Client, RequestLostOnAKeptAliveConnectionArrivesOnceAndCountsAsAFailure) {
-  ASSERT_EQ(Start(Request::Broadcast), 1);
-  RunUntilIdle();  // the connection stays open for the next request
-  tralix::dev::Fault drop = FaultOn(e2e::kEventPath);
-  drop.closeWithoutAnswer = true;
-  service_->AddFault(drop);
-  ASSERT_EQ(Start(Request::LandingEvent), 1);
-  RunUntilIdle();
-  EXPECT_EQ(RequestsTo(e2e::kEventPath).size(), 1u);
-  const std::string log = xphost::LogText();
-  EXPECT_NE(log.find("Tralix - Network error: "), std::string::npos);
-  EXPECT_EQ(log.find("Tralix - Network error: "), log.rfind("Tralix - Network error: ")) << "reported once";
-  EXPECT_EQ(gConsecutiveFailures, 1);
-}
-
 TEST_F(Client, RequestStillInFlightAfterThirtySecondsEndsAsAReadTimeout) {
   for (bool endless : {false, true}) {
     for (Request request : {Request::Broadcast, Request::LandingEvent}) {
