@@ -4,7 +4,9 @@
 #include "RunLoop.h"
 #include "Transport.h"
 
+#if !defined(_WIN32)
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -29,11 +31,15 @@ std::shared_ptr<StreamState> SharedStateOf(CFReadStreamRef stream, const char *o
 // On macOS the process's run loop, not the plug-in, holds a stream's client
 // callback. A headless simulator host that loads plug-ins asks to be told of
 // them (by this name, found at run time), to catch one left in unloaded code.
+#if defined(_WIN32)
+void TellHostOfClient(const void *, CFReadStreamClientCallBack) {}
+#else
 void TellHostOfClient(const void *stream, CFReadStreamClientCallBack callback) {
   using Report = void (*)(const void *, const void *);
   static const Report report = reinterpret_cast<Report>(dlsym(RTLD_DEFAULT, "XPHostStreamClientChanged"));
   if (report != nullptr) report(stream, reinterpret_cast<const void *>(callback));
 }
+#endif
 
 void ReleaseClientInfo(const ClientRegistration &client) {
   if (client.callback != nullptr && client.context.release != nullptr) client.context.release(client.context.info);
