@@ -159,6 +159,7 @@ TEST_F(NetworkClient, ActivationRefusesKeysThatAreNotOneCleanPathSegment) {
   EXPECT_EQ(LastLine(), "Tralix - ERROR: Failed to create CFURL - URL may be malformed");
   char untouched[8] = "keep";
   EXPECT_EQ(ActivateApiKey(nullptr, untouched, sizeof(untouched)), 0);
+  EXPECT_EQ(ExtractActivationToken(nullptr, untouched, sizeof(untouched)), 0);
   EXPECT_STREQ(untouched, "keep");
 }
 
