@@ -161,9 +161,9 @@ TEST_F(ClipboardTools, FailingSlowOrEndlessToolsAndNonTextGiveBoundedResultsInBo
       {"exec /bin/cat", ""},  // reads its standard input
       {"exec /usr/bin/head -c 1000000 /dev/zero | /usr/bin/tr '\\0' a", std::string(kClipboardMaxBytes, 'a')},
       // A character cut at the limit is dropped whole.
-      {"/usr/bin/head -c " + std::to_string(kClipboardMaxBytes - 1) +
-           " /dev/zero | /usr/bin/tr '\\0' a\nprintf '\\303\\251 and more'",
-       std::string(kClipboardMaxBytes - 1, 'a')},
+      {"/usr/bin/head -c " + std::to_string(kClipboardMaxBytes - 3) +
+           " /dev/zero | /usr/bin/tr '\\0' a\nprintf '\\360\\237\\230\\200 and more'",
+       std::string(kClipboardMaxBytes - 3, 'a')},
       {"printf 'caf\\303\\251 \\337\\277 \\342\\202\\254 \\360\\237\\230\\200 \\361\\200\\200\\200'",
        "caf\xc3\xa9 \xdf\xbf \xe2\x82\xac \xf0\x9f\x98\x80 \xf1\x80\x80\x80"},
       {"printf '\\211PNG\\r\\n\\032\\n'", ""},  // image bytes
