@@ -152,19 +152,15 @@ constexpr size_t kStagingSize = kExtraDataBufferSize;
 constexpr int kMaxArrayElements = 16;
 
 // The unescaped object under construction. Appends are cut at the end of the
-// buffer and advance only by what they wrote; `cut` records that one was.
+// buffer and advance only by what they wrote, so a cut leaves it full.
 struct StagingText {
   char text[kStagingSize];
   size_t length;
-  bool cut;
 };
 
 void Append(StagingText& staging, const char* bytes, size_t count) {
   const size_t room = kStagingSize - 1 - staging.length;
-  if (count > room) {
-    count = room;
-    staging.cut = true;
-  }
+  if (count > room) count = room;
   std::memcpy(staging.text + staging.length, bytes, count);
   staging.length += count;
 }
@@ -253,14 +249,14 @@ void AppendValue(StagingText& staging, const DataRefMapping& row) {
 bool AppendEntry(StagingText& staging, const DataRefMapping& row, bool first,
                  size_t& escapedLength, size_t escapedLimit) {
   const size_t start = staging.length;
-  staging.cut = false;
   if (!first) Append(staging, ",");
   Append(staging, "\"");
   Append(staging, row.name);
   Append(staging, "\":");
   AppendValue(staging, row);
   const size_t entryEscaped = EscapedLength(staging.text + start, staging.length - start);
-  const bool fits = !staging.cut && staging.length < kStagingSize - 1 &&
+  // A full staging text means an append was cut (or the brace has no room).
+  const bool fits = staging.length < kStagingSize - 1 &&
                     escapedLength + entryEscaped + 1 <= escapedLimit;
   if (!fits) {
     staging.length = start;
@@ -281,7 +277,6 @@ int BuildExtraDataJSON(char* out, size_t outSize) {
   StagingText staging;
   staging.text[0] = '{';
   staging.length = 1;
-  staging.cut = false;
   size_t escapedLength = 1;
   bool first = true;
   for (const DataRefMapping* row = gMappings; row->name; ++row) {
