@@ -27,6 +27,10 @@ std::string LastErrorText() {
 }  // namespace
 
 void* OpenSharedLibrary(const std::string& path, std::string* error) {
+  // X-Plane has both SDK libraries loaded before any plug-in; the widget one
+  // sits beside the program here, which the plug-in's own search skips.
+  static const HMODULE widgets = LoadLibraryW(L"XPWidgets_64.dll");
+  (void)widgets;
   // The plug-in's own folder is searched for the DLLs it imports.
   HMODULE library = LoadLibraryExW(Wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!library && error) *error = LastErrorText();

@@ -33,8 +33,9 @@ namespace {
 constexpr wchar_t kUserAgent[] = L"CFNetwork-stand-in (WinHTTP)";
 constexpr int kConnectTimeoutMs = 75000;
 constexpr DWORD kReadChunkBytes = 64 * 1024;
-// Unload waits at most this long for WinHTTP to let go of cancelled requests.
-constexpr DWORD kReleaseWaitMs = 2000;
+// Stopping waits at most this long for WinHTTP to let go of cancelled
+// requests; those it still holds then are abandoned (see AbandonRemaining).
+constexpr DWORD kStopWaitMs = 100;
 
 std::wstring Wide(const std::string &text) {
   if (text.empty()) return {};
@@ -72,6 +73,7 @@ class Registry {
   std::shared_ptr<Exchange> Find(const StreamState *key);
   void Remove(const StreamState *key);
   void CloseAll();
+  void AbandonRemaining();
   bool WaitForIdle(DWORD timeoutMs);
   void CloseSession();
 
@@ -476,12 +478,27 @@ void Registry::CloseAll() {
   }
 }
 
-// Exchanges still running end with an error; WinHTTP lets go of them on its
-// threads, which hold no lock of the loader's.
+// A request WinHTTP has not let go of: blocked in a read it cannot cancel (Wine
+// waits out a stalled server that way). It is cut off from this library's
+// callback and kept, never freed, so that WinHTTP's late writes into its
+// buffer land in live memory after the library is gone.
+void Registry::AbandonRemaining() {
+  static auto *abandoned = new std::vector<std::shared_ptr<Exchange>>();
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto &entry : exchanges_) {
+    WinHttpSetStatusCallback(entry.second->request, nullptr, 0, 0);
+    abandoned->push_back(entry.second);
+  }
+  exchanges_.clear();
+  idle_.notify_all();
+}
+
+// Exchanges still running end with an error. Never waits long: it runs when
+// the plug-in stops, and at unload under the loader lock.
 void StopTransport() {
   Registry &registry = TheRegistry();
   registry.CloseAll();
-  registry.WaitForIdle(kReleaseWaitMs);
+  if (!registry.WaitForIdle(kStopWaitMs)) registry.AbandonRemaining();
   registry.CloseSession();
 }
 
