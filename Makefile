@@ -18,7 +18,7 @@ DEB_PACKAGES = cmake make g++ clang libclang-rt-14-dev binutils pkg-config \
   iproute2 util-linux xvfb xclip locales \
   g++-mingw-w64-x86-64-posix wine64
 
-.PHONY: all deps configure build test test-normal test-windows test-sanitize test-fuzz demo package bench clean
+.PHONY: all deps configure build test test-normal test-windows demo-windows test-sanitize test-fuzz demo package bench clean
 
 all: build
 
@@ -46,10 +46,14 @@ test: test-normal test-windows test-sanitize test-fuzz
 test-normal: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
 
-# The Windows plug-in, cross-built with mingw-w64 and proven under Wine.
-test-windows: deps
+# The Windows build: cross-built with mingw-w64, its tests run under Wine
+# against the native dev service.
+WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRALIX_NATIVE_DEV_SERVICE=$(abspath $(BUILD_DIR))/tools/dev-service/tralix-dev-service
+
+test-windows: configure
 	@started=$$(date +%s); built=$$started; \
-	cmake -S . -B $(WIN_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo && \
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target tralix-dev-service && $(WIN_CONFIGURE) && \
 	cmake --build $(WIN_BUILD_DIR) -j$(JOBS) && built=$$(date +%s) && \
 	(cd $(WIN_BUILD_DIR) && ctest --output-on-failure -j$(JOBS)); status=$$?; \
 	finished=$$(date +%s); \
@@ -77,6 +81,16 @@ demo: configure
 # dist/Tralix-<version>-<platform>.zip: builds the plug-in alone, then packs it.
 package: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS) --target release_zip
+
+# The demo flight with the Windows plug-in in the Windows host under Wine,
+# against the native dev service inside the sandbox.
+demo-windows: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target tralix-dev-service
+	$(WIN_CONFIGURE)
+	cmake --build $(WIN_BUILD_DIR) -j$(JOBS) --target windows_flight
+	tools/sandbox/tralix-sandbox -- tools/wine/fly-windows $(abspath $(BUILD_DIR))/tools/dev-service/tralix-dev-service \
+	  $(abspath $(WIN_BUILD_DIR))/bin/windows_flight.exe $(abspath $(WIN_BUILD_DIR))/Tralix/win_x64/Tralix.xpl \
+	  flights/demo.flight 40
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done

@@ -504,6 +504,16 @@ void StopTransport() {
 
 void ReleaseTransport() { StopTransport(); }
 
+// At unload, once the plug-in's stop path has stopped the transport: true when
+// nothing is left in WinHTTP's hands (the session is closed then); false,
+// touching nothing, otherwise.
+bool ReleaseStoppedTransport() {
+  Registry &registry = TheRegistry();
+  if (registry.Active() != 0) return false;
+  registry.CloseSession();
+  return true;
+}
+
 }  // namespace cfstandin
 
 extern "C" {
