@@ -1,7 +1,9 @@
 # Front door. `make demo` flies the demo flight; `make test` runs the whole suite
-# (normal build, sanitizer build, short fuzz runs); `make package` writes the
-# release zip to dist/. They install the Debian packages they need first when run
-# as root on a fresh Debian machine.
+# (normal build, the Windows build under Wine, sanitizer build, short fuzz
+# runs); `make demo-windows` flies the demo with the Windows plug-in under Wine;
+# `make package` writes the release zip with both plug-ins to dist/. They
+# install the Debian packages they need first when run as root on a fresh
+# Debian machine.
 
 BUILD_DIR      ?= build
 SAN_BUILD_DIR  ?= build-san
@@ -53,7 +55,7 @@ WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/ming
 
 test-windows: configure
 	@started=$$(date +%s); built=$$started; \
-	cmake --build $(BUILD_DIR) -j$(JOBS) --target tralix-dev-service && $(WIN_CONFIGURE) && \
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target tralix-dev-service Tralix && $(WIN_CONFIGURE) && \
 	cmake --build $(WIN_BUILD_DIR) -j$(JOBS) && built=$$(date +%s) && \
 	(cd $(WIN_BUILD_DIR) && ctest --output-on-failure -j$(JOBS)); status=$$?; \
 	finished=$$(date +%s); \
@@ -78,8 +80,14 @@ demo: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS) --target tralix-sim
 	tools/tralix-sim/demo.sh $(BUILD_DIR)
 
-# dist/Tralix-<version>-<platform>.zip: builds the plug-in alone, then packs it.
+# dist/Tralix-<version>.zip: builds the Linux and the Windows plug-in alone,
+# then packs both (with XPLANE_SDK_DIR=<SDK>, the Windows one links against
+# the SDK's own import libraries).
 package: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target Tralix
+	$(WIN_CONFIGURE) $(if $(XPLANE_SDK_DIR),-DXPLANE_SDK_DIR=$(abspath $(XPLANE_SDK_DIR)))
+	cmake --build $(WIN_BUILD_DIR) -j$(JOBS) --target Tralix
+	cmake -S . -B $(BUILD_DIR) -DTRALIX_PACKAGE_MORE_PLUGINS=$(abspath $(WIN_BUILD_DIR))/Tralix/win_x64/Tralix.xpl
 	cmake --build $(BUILD_DIR) -j$(JOBS) --target release_zip
 
 # The demo flight with the Windows plug-in in the Windows host under Wine,
