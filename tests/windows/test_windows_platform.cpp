@@ -7,6 +7,7 @@
 #include "Tralix.h"
 #include "WinHttpErrors.h"
 #include "XPHostControl.h"
+#include "platform/CalendarTime.h"
 #include "platform/Clipboard.h"
 
 #include <gtest/gtest.h>
@@ -115,6 +116,23 @@ TEST(WindowsPlatform, ClipboardUnicodeTextArrivesAsUtf8) {
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(std::string(text), c.expected);
     std::free(text);
+  }
+}
+
+// Windows' strftime writes the zone's name for %z; the landing timestamps need +hhmm.
+TEST(WindowsPlatform, UtcOffsetIsWrittenAsHoursAndMinutes) {
+  struct Case { int year, yday, hour, minute; const char* expected; };  // local time at 1970-01-01 00:00 UTC
+  const Case cases[] = {{70, 0, 1, 30, "+0130"}, {69, 364, 23, 0, "-0100"}, {70, 0, 0, 0, "+0000"},
+                        {70, 0, 14, 0, "+1400"}, {69, 364, 12, 15, "-1145"}};
+  for (const Case& c : cases) {
+    std::tm local{};
+    local.tm_year = c.year;
+    local.tm_yday = c.yday;
+    local.tm_hour = c.hour;
+    local.tm_min = c.minute;
+    char offset[10] = "";
+    FormatUtcOffset(local, 0, offset, sizeof(offset));
+    EXPECT_STREQ(offset, c.expected);
   }
 }
 
