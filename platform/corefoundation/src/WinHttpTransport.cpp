@@ -349,9 +349,12 @@ std::wstring TargetOf(const URL_COMPONENTS &parts) {
   return target.empty() ? L"/" : target;
 }
 
+// The request says it is the connection's only one: WinHTTP closes the
+// connection when keep-alive is off but does not say so on the wire.
 std::wstring HeaderBlockOf(const RequestParts &request) {
   std::wstring block;
   for (const auto &field : request.headers) block += Wide(field.first) + L": " + Wide(field.second) + L"\r\n";
+  if (FindHeader(request.headers, "Connection") == nullptr) block += L"Connection: close\r\n";
   return block;
 }
 
