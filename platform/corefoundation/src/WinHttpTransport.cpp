@@ -110,8 +110,11 @@ HINTERNET OpenSession() {
   }
   DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
   WinHttpSetOption(session, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof(never));
-  // 0 is "no time-out": only connecting is bounded.
+  // 0 is "no time-out": only connecting is bounded. The wait for the
+  // response's headers has a time-out of its own, also lifted.
   WinHttpSetTimeouts(session, 0, kConnectTimeoutMs, 0, 0);
+  DWORD noTimeout = INFINITE;
+  WinHttpSetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &noTimeout, sizeof(noTimeout));
   return session;
 }
 
