@@ -17,8 +17,9 @@ DEB_PACKAGES = cmake make g++ clang libclang-rt-14-dev binutils pkg-config \
   libgtest-dev libgmock-dev libbenchmark-dev \
   libcurl4-openssl-dev libssl-dev openssl ca-certificates \
   libcpp-httplib-dev nlohmann-json3-dev \
-  iproute2 util-linux xvfb xclip locales \
-  g++-mingw-w64-x86-64-posix wine64
+  iproute2 util-linux xvfb xclip locales
+# The Windows build and Wine, without the hundred-odd packages they recommend.
+WIN_DEB_PACKAGES = g++-mingw-w64-x86-64-posix wine64 googletest
 
 .PHONY: all deps configure build test test-normal test-windows demo-windows test-sanitize test-fuzz demo package bench clean
 
@@ -31,10 +32,15 @@ deps:
 	missing=""; for p in $(DEB_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
 	done; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing Debian packages:$$missing"; \
-	  if [ "$$(id -u)" != 0 ]; then echo "run as root, or install them yourself:$$missing" >&2; exit 1; fi; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	missing_win=""; for p in $(WIN_DEB_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing_win="$$missing_win $$p"; \
+	done; \
+	if [ -n "$$missing$$missing_win" ]; then \
+	  echo "Installing Debian packages:$$missing$$missing_win"; \
+	  if [ "$$(id -u)" != 0 ]; then echo "run as root, or install them yourself:$$missing$$missing_win" >&2; exit 1; fi; \
+	  apt-get update -qq && \
+	  { [ -z "$$missing" ] || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; } && \
+	  { [ -z "$$missing_win" ] || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing_win; }; \
 	fi
 
 configure: deps

@@ -1,5 +1,5 @@
 // The plug-in under test: its identity as the SDK reports it, and loading its
-// binary the way X-Plane on Linux does.
+// binary the way X-Plane does (SharedLibrary.h holds the system calls).
 #include "HostInternal.h"
 #include "SharedLibrary.h"
 #include "XPHostControl.h"
