@@ -86,15 +86,19 @@ demo: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS) --target tralix-sim
 	tools/tralix-sim/demo.sh $(BUILD_DIR)
 
-# dist/Tralix-<version>.zip: builds the Linux and the Windows plug-in alone,
+# dist/Tralix-<version>.zip: builds the native and the Windows plug-in alone,
 # then packs both (with XPLANE_SDK_DIR=<SDK>, the Windows one links against
-# the SDK's own import libraries).
+# the SDK's own import libraries). Where no mingw-w64 is installed (macOS),
+# dist/Tralix-<version>-<platform>.zip with the native plug-in alone.
 package: configure
-	cmake --build $(BUILD_DIR) -j$(JOBS) --target Tralix
-	$(WIN_CONFIGURE) $(if $(XPLANE_SDK_DIR),-DXPLANE_SDK_DIR=$(abspath $(XPLANE_SDK_DIR)))
-	cmake --build $(WIN_BUILD_DIR) -j$(JOBS) --target Tralix
-	cmake -S . -B $(BUILD_DIR) -DTRALIX_PACKAGE_MORE_PLUGINS=$(abspath $(WIN_BUILD_DIR))/Tralix/win_x64/Tralix.xpl
-	cmake --build $(BUILD_DIR) -j$(JOBS) --target release_zip
+	@if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then \
+	  cmake --build $(BUILD_DIR) -j$(JOBS) --target Tralix && \
+	  $(WIN_CONFIGURE) $(if $(XPLANE_SDK_DIR),-DXPLANE_SDK_DIR=$(abspath $(XPLANE_SDK_DIR))) && \
+	  cmake --build $(WIN_BUILD_DIR) -j$(JOBS) --target Tralix && \
+	  cmake -S . -B $(BUILD_DIR) -DTRALIX_PACKAGE_MORE_PLUGINS=$(abspath $(WIN_BUILD_DIR))/Tralix/win_x64/Tralix.xpl; \
+	else \
+	  cmake -S . -B $(BUILD_DIR) -DTRALIX_PACKAGE_MORE_PLUGINS=; \
+	fi && cmake --build $(BUILD_DIR) -j$(JOBS) --target release_zip
 
 # The demo flight with the Windows plug-in in the Windows host under Wine,
 # against the native dev service inside the sandbox.
