@@ -466,8 +466,8 @@ int GetConfigFilePath(char* out, size_t outSize, const char* fileName) {
 
   if (std::strlen(fileName) >= outSize - written) return FailPathTooSmall();
   std::memcpy(out + written, fileName, std::strlen(fileName) + 1);
-  LogWithPath(windows ? "Tralix - Constructed Windows config path: [" : "Tralix - Constructed POSIX config path: [", out,
-              "]\n");
+  LogWithPath(windows ? "Tralix - Constructed Windows config path: [" : "Tralix - Constructed POSIX config path: [",
+              out, "]\n");
   return 1;
 }
 

@@ -22,8 +22,8 @@ namespace {
 
 std::wstring Wide(const std::string& utf8) {
   std::wstring wide(utf8.size(), L'\0');
-  wide.resize(static_cast<size_t>(
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), static_cast<int>(wide.size()))));
+  const int size = static_cast<int>(utf8.size());
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), size)));
   return wide;
 }
 
@@ -42,7 +42,8 @@ std::string FileBytes(const std::string& path) {
 std::string FreshUserFolder() {
   wchar_t temporary[MAX_PATH];
   GetTempPathW(MAX_PATH, temporary);
-  std::wstring folder = std::wstring(temporary) + L"Jos\u00e9 \u00c5ngstr\u00f6m " + std::to_wstring(GetCurrentProcessId());
+  const std::wstring folder =
+      std::wstring(temporary) + L"Jos\u00e9 \u00c5ngstr\u00f6m " + std::to_wstring(GetCurrentProcessId());
   CreateDirectoryW(folder.c_str(), nullptr);
   char utf8[4 * MAX_PATH];
   WideCharToMultiByte(CP_UTF8, 0, folder.c_str(), -1, utf8, sizeof(utf8), nullptr, nullptr);
@@ -78,6 +79,7 @@ TEST(WindowsPlatform, RewriteReplacesTheFileInANonAsciiFolder) {
   xphost::Reset();
   const std::string folder = FreshUserFolder();
   const std::string path = folder + "\\Tralix.cfg";
+  DeleteFileW(Wide(path).c_str());  // left by an earlier run with the same process number
   ASSERT_EQ(WriteConfigValue(path.c_str(), "API_KEY", "first"), 1);
   ASSERT_EQ(WriteConfigValue(path.c_str(), "API_KEY", "second"), 1);
   ASSERT_EQ(WriteConfigValue(path.c_str(), "DATA_KEY_TOKEN", "token"), 1);

@@ -78,7 +78,8 @@ std::string InstallPlugin(const std::string& built) {
   wchar_t temporary[MAX_PATH];
   GetTempPathW(MAX_PATH, temporary);
   std::wstring folder = std::wstring(temporary) + L"Tralix Jos\u00e9 " + std::to_wstring(GetCurrentProcessId());
-  for (const wchar_t* part : {L"", L"\\Tralix", L"\\Tralix\\win_x64"}) CreateDirectoryW((folder + part).c_str(), nullptr);
+  for (const wchar_t* part : {L"", L"\\Tralix", L"\\Tralix\\win_x64"})
+    CreateDirectoryW((folder + part).c_str(), nullptr);
   folder += L"\\Tralix\\win_x64\\";
   if (!CopyFileW(Wide(built).c_str(), (folder + L"Tralix.xpl").c_str(), FALSE)) return {};
   FILE* config = _wfopen((folder + L"Tralix.cfg").c_str(), L"wb");
@@ -119,7 +120,8 @@ void Fly(flight_profile::Player& player, double until, double speed) {
 }
 
 void RunIdleFrames(double wallSeconds) {
-  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(wallSeconds));
+  const auto end =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(wallSeconds));
   while (Clock::now() < end) {
     xphost::RunFrame(0.0);
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -143,6 +145,7 @@ int main(int argc, char** argv) {
   }
   const std::string folder = InstallPlugin(argv[1]);
   xphost::Reset();
+  xphost::SetOutputDir(folder);  // Log.txt beside the plug-in
   flight_profile::Player player(profile, xphost::ElapsedTime());
   player.PublishUntil(player.ProfileTime());  // the aircraft is there before the plug-in
   xphost::LoadedPlugin loaded;
@@ -165,6 +168,8 @@ int main(int argc, char** argv) {
               profile.endTime, std::chrono::duration<double>(Clock::now() - flightStart).count(), accepted,
               Count(record, "\"path\":\"/api/v1/data/client/broadcast\""));
   std::printf("landing events: %zu, samples: %d\n", landings.size(), landings.empty() ? 0 : landings[0]);
+  const int errors = Count(xphost::LogText(), "Tralix - ERROR");
+  std::printf("errors logged: %d (%sLog.txt)\n", errors, folder.c_str());
   std::printf("main-thread cost of a frame, sending ones included: p50 %.0f us, p99 %.0f us, max %.0f us\n",
               Percentile(gFrameMicros, 0.5), Percentile(gFrameMicros, 0.99), Percentile(gFrameMicros, 1.0));
 
@@ -178,7 +183,8 @@ int main(int argc, char** argv) {
   const double unloadSeconds = std::chrono::duration<double>(Clock::now() - unloadStart).count();
   std::printf("unload with a request in flight: %.3f s\n", unloadSeconds);
 
-  const bool ok = tokenSaved && accepted > 0 && landings == std::vector<int>{10} && unloadSeconds < kMaxUnloadSeconds;
+  const bool ok = tokenSaved && errors == 0 && accepted > 0 && landings == std::vector<int>{10} &&
+                  unloadSeconds < kMaxUnloadSeconds;
   std::printf("%s\n", ok ? "windows flight: OK" : "windows flight: FAILED");
   return ok ? 0 : 1;
 }

@@ -385,7 +385,8 @@ DWORD OpenHandles(Exchange &exchange, bool followRedirects) {
   if (exchange.connection == nullptr) return GetLastError();
   const std::wstring method = Wide(request.method);
   const wchar_t *version = request.version == "HTTP/1.0" ? L"HTTP/1.0" : nullptr;
-  const DWORD flags = (https ? WINHTTP_FLAG_SECURE : 0) | WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
+  const DWORD flags =
+      (https ? WINHTTP_FLAG_SECURE : 0) | WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
   exchange.request = WinHttpOpenRequest(exchange.connection, method.c_str(), TargetOf(parts).c_str(), version,
                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
   if (exchange.request == nullptr) return GetLastError();
