@@ -100,16 +100,16 @@ HINTERNET OpenSession() {
                                   WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
   if (session == nullptr) return nullptr;
   DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-  // Systems without TLS 1.3 refuse the flag; TLS 1.2 alone then.
-  if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
-    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
-      WinHttpCloseHandle(session);
-      return nullptr;
-    }
-  }
+  DWORD tls12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
   DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-  WinHttpSetOption(session, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof(never));
+  // Systems without TLS 1.3 refuse its flag; TLS 1.2 alone then. A session
+  // that cannot be held to these rules is not used at all.
+  const bool secured = WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols)) ||
+                       WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &tls12, sizeof(tls12));
+  if (!secured || !WinHttpSetOption(session, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof(never))) {
+    WinHttpCloseHandle(session);
+    return nullptr;
+  }
   // 0 is "no time-out": only connecting is bounded. The wait for the
   // response's headers has a time-out of its own, also lifted.
   WinHttpSetTimeouts(session, 0, kConnectTimeoutMs, 0, 0);
@@ -373,7 +373,7 @@ bool ApplyRequestOptions(HINTERNET request, bool followRedirects) {
 DWORD OpenHandles(Exchange &exchange, bool followRedirects) {
   const RequestParts &request = exchange.state->request;
   HINTERNET session = TheRegistry().Session();
-  if (session == nullptr) return GetLastError();
+  if (session == nullptr) return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WINHTTP_INTERNAL_ERROR;
   const std::wstring url = Wide(request.url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof(parts);
