@@ -181,10 +181,13 @@ int main(int argc, char** argv) {
   const auto unloadStart = Clock::now();
   xphost::UnloadPlugin();
   const double unloadSeconds = std::chrono::duration<double>(Clock::now() - unloadStart).count();
-  std::printf("unload with a request in flight: %.3f s\n", unloadSeconds);
+  // Module bases come from GetModuleHandleEx here: a callback left behind shows.
+  const xphost::UnloadLeftovers left = xphost::LastUnloadLeftovers();
+  const int leftovers = left.flightLoops + left.windows + left.widgetCallbacks + left.menuHandlers;
+  std::printf("unload with a request in flight: %.3f s, callbacks left registered: %d\n", unloadSeconds, leftovers);
 
   const bool ok = tokenSaved && errors == 0 && accepted > 0 && landings == std::vector<int>{10} &&
-                  unloadSeconds < kMaxUnloadSeconds;
+                  unloadSeconds < kMaxUnloadSeconds && leftovers == 0;
   std::printf("%s\n", ok ? "windows flight: OK" : "windows flight: FAILED");
   return ok ? 0 : 1;
 }
