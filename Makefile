@@ -21,7 +21,7 @@ DEB_PACKAGES = cmake make g++ clang libclang-rt-14-dev binutils pkg-config \
 # The Windows build and Wine, without the hundred-odd packages they recommend.
 WIN_DEB_PACKAGES = g++-mingw-w64-x86-64-posix wine64 googletest
 
-.PHONY: all deps configure build test test-normal test-windows demo-windows test-sanitize test-fuzz demo package bench clean
+.PHONY: all deps configure build test test-normal test-windows demo-windows test-sanitize test-fuzz demo demo-xp11 package bench clean
 
 all: build
 
@@ -85,6 +85,11 @@ test-fuzz: deps
 demo: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS) --target tralix-sim
 	tools/tralix-sim/demo.sh $(BUILD_DIR)
+
+# The same flight with the datarefs X-Plane 11 publishes.
+demo-xp11: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target tralix-sim
+	tools/tralix-sim/demo.sh $(BUILD_DIR) 11
 
 # dist/Tralix-<version>.zip: builds the native and the Windows plug-in alone,
 # then packs both (with XPLANE_SDK_DIR=<SDK>, the Windows one links against

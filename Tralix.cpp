@@ -60,12 +60,13 @@ const CoreDataRef kCoreDataRefs[] = {
     {&gPlaneLon, "sim/flightmodel/position/longitude"},
     {&gPlaneEl, "sim/flightmodel/position/elevation"},
     {&gPlaneHeading, "sim/flightmodel/position/psi"},
-    {&gPlaneGroundSpeed, "sim/cockpit/radios/gps_dme_speed_kts"},
+    {&gPlaneGroundSpeed, "sim/flightmodel/position/groundspeed"},
     {&gPlaneAltitudeAGL, "sim/flightmodel/position/y_agl"},
-    {&gPlaneAltitude, "sim/flightmodel/position/altitude_ft_pilot"},
+    {&gPlaneAltitude, "sim/cockpit2/gauges/indicators/altitude_ft_pilot"},
     {&gPlaneICAO, "sim/aircraft/view/acf_ICAO"},
     {&gPlaneName, "sim/aircraft/view/acf_ui_name"},
 };
+constexpr char kAircraftDescriptionPath[] = "sim/aircraft/view/acf_descrip";
 
 float IdleInterval() { return gConsecutiveFailures > 0 ? 2.0f : 1.0f; }
 
@@ -93,6 +94,7 @@ void RefreshAircraftNames(float cycleTime) {
 
 void FindCoreDataRefs() {
   for (const CoreDataRef& core : kCoreDataRefs) *core.handle = XPLMFindDataRef(core.path);
+  if (!gPlaneName) gPlaneName = XPLMFindDataRef(kAircraftDescriptionPath);
 }
 
 void LogFormatted(size_t lineSize, const char* format, ...) {
@@ -119,7 +121,7 @@ float TralixMainLoopCallback(float, float, int, void*) {
   const float longitude = XPLMGetDataf(gPlaneLon);
   const float elevation = XPLMGetDataf(gPlaneEl);
   const float heading = ReadFloatOrZero(gPlaneHeading);
-  const float groundSpeed = ReadFloatOrZero(gPlaneGroundSpeed);
+  const float groundSpeed = ReadFloatOrZero(gPlaneGroundSpeed) * kKnotsPerMetrePerSecond;
   const float heightAboveGround = ReadFloatOrZero(gPlaneAltitudeAGL);
   const float altitude = ReadFloatOrZero(gPlaneAltitude);
 

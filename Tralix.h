@@ -20,7 +20,12 @@ extern XPLMDataRef gPlaneAltitude;
 extern XPLMDataRef gPlaneICAO;
 extern XPLMDataRef gPlaneName;
 
-// Looks the nine core datarefs up, in the order above.
+// X-Plane publishes the ground speed in m/s; the broadcast, its extra object and
+// the Live Data window all show knots with this one factor.
+constexpr float kKnotsPerMetrePerSecond = 1.9438f;
+
+// Looks the nine core datarefs up, in the order above. Without X-Plane 12's
+// display name (X-Plane 11) the aircraft's description names it.
 void FindCoreDataRefs();
 
 float TralixMainLoopCallback(float elapsedSinceLastCall, float elapsedSinceLastFlightLoop,

@@ -35,21 +35,21 @@ GEAR = {
     "air": [0] * 10,
 }
 
-# Declarations: alias, type, path. The catalogue's types are kept (int rows
-# as int, float rows as float), plus the core datarefs the flight loop reads.
+# Declarations: alias, type, path. Every dataref the plug-in reads, with the
+# type X-Plane 12 publishes it as (host/include/XPlaneDataRefs.h; its doubles,
+# the position, are written as float).
 DATAREFS = [
     ("lat", "float", "sim/flightmodel/position/latitude"),
     ("lon", "float", "sim/flightmodel/position/longitude"),
     ("elev", "float", "sim/flightmodel/position/elevation"),
     ("psi", "float", "sim/flightmodel/position/psi"),
-    ("gps_gs", "float", "sim/cockpit/radios/gps_dme_speed_kts"),
     ("gs", "float", "sim/flightmodel/position/groundspeed"),
     ("agl", "float", "sim/flightmodel/position/y_agl"),
-    ("alt", "float", "sim/flightmodel/position/altitude_ft_pilot"),
     ("alt_ind", "float", "sim/cockpit2/gauges/indicators/altitude_ft_pilot"),
     ("radalt", "float", "sim/cockpit2/gauges/indicators/radio_altimeter_height_ft_pilot"),
     ("icao", "bytes", "sim/aircraft/view/acf_ICAO"),
     ("name", "bytes", "sim/aircraft/view/acf_ui_name"),
+    ("descrip", "bytes", "sim/aircraft/view/acf_descrip"),
     ("gear", "int[10]", "sim/flightmodel2/gear/on_ground"),
     ("vs", "float", "sim/cockpit2/gauges/indicators/vvi_fpm_pilot"),
     ("g", "float", "sim/flightmodel/forces/g_nrml"),
@@ -58,13 +58,14 @@ DATAREFS = [
     ("ias", "float", "sim/flightmodel/position/indicated_airspeed"),
     ("tas", "float", "sim/flightmodel/position/true_airspeed"),
     ("run_time", "float", "sim/time/total_running_time_sec"),
-    ("paused", "float", "sim/time/paused"),
+    ("paused", "int", "sim/time/paused"),
     ("flaps", "float", "sim/cockpit2/controls/flap_ratio"),
     ("brake", "float", "sim/cockpit2/controls/parking_brake_ratio"),
     ("gear_handle", "int", "sim/cockpit/switches/gear_handle_status"),
-    ("spoilers", "float", "sim/flightmodel2/wing/spoiler1_deg"),
-    ("stall", "float", "sim/flightmodel/failures/stallwarning"),
-    ("overspeed", "float", "sim/operation/prefs/warn_overspeed"),
+    ("spoilers", "float[48]", "sim/flightmodel2/wing/spoiler1_deg"),
+    ("speedbrake", "float", "sim/cockpit2/controls/speedbrake_ratio"),
+    ("stall", "int", "sim/flightmodel/failures/stallwarning"),
+    ("overspeed", "int", "sim/flightmodel/failures/over_vne"),
     ("power", "float[16]", "sim/flightmodel/engine/ENGN_power"),
     ("mass", "float", "sim/flightmodel/weight/m_total"),
     ("fuel", "float", "sim/flightmodel/weight/m_fuel_total"),
@@ -77,8 +78,8 @@ DATAREFS = [
     ("xpdr_code", "int", "sim/cockpit/radios/transponder_code"),
     ("wind_dir", "float", "sim/weather/wind_direction_degt"),
     ("wind_speed", "float", "sim/weather/wind_speed_kt"),
-    ("acf_wind_dir", "float[1]", "sim/weather/aircraft/wind_direction_degt"),
-    ("acf_wind_speed", "float[1]", "sim/weather/aircraft/wind_speed_kts"),
+    ("acf_wind_dir", "float", "sim/weather/aircraft/wind_now_direction_degt"),
+    ("acf_wind_speed", "float", "sim/weather/aircraft/wind_now_speed_msc"),
 ]
 
 # Cockpit settings per phase; a segment names one and may override entries.
@@ -179,10 +180,11 @@ def values_at(state, t):
     else:
         pitch = 0.0
     phase = PHASES[seg.phase]
+    # The stall warning sounds from rotation until 50 ft above the runway.
+    stall_horn = seg.gear == "nose_up" or (airborne and seg.phase == "climb" and h_ft < 50.0)
     values = dict(
         lat=f"{lat:.7f}", lon=f"{lon:.7f}", elev=f"{elevation:.2f}", psi=f"{state['heading']:.1f}",
-        gps_gs=f"{state['gs']:.1f}", gs=f"{state['gs'] / KT_PER_MS:.2f}", agl=f"{y_agl:.2f}",
-        alt=f"{elevation * FT_PER_M:.0f}", alt_ind=f"{elevation * FT_PER_M:.0f}",
+        gs=f"{state['gs'] / KT_PER_MS:.2f}", agl=f"{y_agl:.2f}", alt_ind=f"{elevation * FT_PER_M:.0f}",
         radalt=f"{h_ft:.0f}",
         gear=",".join(str(v) for v in GEAR[seg.gear]), vs=f"{state['vs']:.0f}", g=f"{g:.3f}",
         bank=f"{bank:.1f}", pitch=f"{pitch:.1f}", ias=f"{state['gs']:.1f}", tas=f"{state['gs'] / KT_PER_MS:.2f}",
@@ -191,15 +193,15 @@ def values_at(state, t):
         power=",".join([f"{phase['power']:.0f}"] + ["0"] * 15),
         mass=f"{EMPTY_MASS_KG + state['fuel']:.1f}", fuel=f"{state['fuel']:.1f}",
         l_strobe=str(phase["l_strobe"]), l_taxi=str(phase["l_taxi"]), l_landing=str(phase["l_landing"]),
-        xpdr_mode=str(phase["xpdr_mode"]),
+        xpdr_mode=str(phase["xpdr_mode"]), stall="1" if stall_horn else "0",
     )
     return values
 
 
 CONSTANTS = dict(
-    icao="C172", name='"Cessna Skyhawk"', paused="0", gear_handle="1", spoilers="0", stall="0",
-    overspeed="0", l_beacon="1", l_nav="1", xpdr_code="1200", wind_dir="170", wind_speed="1.5",
-    acf_wind_dir="170", acf_wind_speed="3",
+    icao="C172", name='"Cessna Skyhawk"', descrip='"Cessna 172 SP Skyhawk"', paused="0", gear_handle="1",
+    spoilers=",".join(["0"] * 48), speedbrake="0", overspeed="0", l_beacon="1", l_nav="1", xpdr_code="1200",
+    wind_dir="170", wind_speed="1.5", acf_wind_dir="170", acf_wind_speed="1.54",
 )
 
 

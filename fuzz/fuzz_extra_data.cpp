@@ -52,7 +52,7 @@ void PublishValues(Bytes& bytes) {
       xphost::SetDatavf(row->dataRefPath, values);
     } else if (isInt) {
       xphost::SetDatai(row->dataRefPath, static_cast<int>(bytes.Next32()));
-    } else if (std::strcmp(row->dataRefPath, "sim/cockpit/switches/gear_handle_status") != 0) {
+    } else {
       xphost::SetDataf(row->dataRefPath, bytes.NextFloat());
     }
   }

@@ -205,7 +205,31 @@ void AppendFloatElements(StagingText& staging, XPLMDataRef dataRef, int count, f
   }
 }
 
+// The float a row sends when its dataref is not itself a float scalar.
+float ReadConvertedFloat(const DataRefMapping& row) {
+  switch (row.reading) {
+    case kReadIntAsFloat: return static_cast<float>(XPLMGetDatai(row.dataRef)) * row.multiplier;
+    case kReadFirstElement: {
+      float first = 0.0f;
+      XPLMGetDatavf(row.dataRef, &first, 0, 1);
+      return first * row.multiplier;
+    }
+    case kReadBelowZeroFlag: return XPLMGetDataf(row.dataRef) < 0.0f ? 1.0f : 0.0f;
+    default: return XPLMGetDataf(row.dataRef) * row.multiplier;
+  }
+}
+
 void AppendValue(StagingText& staging, const DataRefMapping& row) {
+  if (row.reading == kReadScalarAsArray) {
+    Append(staging, "[");
+    AppendFloat(staging, XPLMGetDataf(row.dataRef) * row.multiplier);
+    Append(staging, "]");
+    return;
+  }
+  if (row.reading != kReadAsTyped) {
+    AppendFloat(staging, ReadConvertedFloat(row));
+    return;
+  }
   const bool isInt = row.dataType && std::strcmp(row.dataType, "int") == 0;
   if (row.isArray == 1 && row.arraySize > 0) {
     const int count = row.arraySize < kMaxArrayElements ? row.arraySize : kMaxArrayElements;

@@ -499,13 +499,11 @@ void draw_live_data_window(XPLMWindowID window, void*) {
   const float latitude = ReadFloatOrZero(gPlaneLat);
   const float longitude = ReadFloatOrZero(gPlaneLon);
   const float elevationMetres = ReadFloatOrZero(gPlaneEl);
-  const float groundSpeedKnots = ReadFloatOrZero(gPlaneGroundSpeed);
+  const float groundSpeedKnots = ReadFloatOrZero(gPlaneGroundSpeed) * kKnotsPerMetrePerSecond;
 
   DrawTextLine(&lines, 20, "Lat: %.6f", static_cast<double>(latitude));
   DrawTextLine(&lines, 40, "Lon: %.6f", static_cast<double>(longitude));
   DrawTextLine(&lines, 60, "Alt: %.0f ft", static_cast<double>(elevationMetres) * kFeetPerMetre);
-  // gps_dme_speed_kts is published in knots already, so it is drawn as read,
-  // rounded to whole knots, with no m/s-to-knots factor.
   DrawTextLine(&lines, 80, "GS: %.0f kt", static_cast<double>(groundSpeedKnots));
 }
 

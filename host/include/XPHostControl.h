@@ -4,6 +4,8 @@
 // plug-in itself.
 #pragma once
 
+#include "XPlaneDataRefs.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -20,8 +22,17 @@ void Reset();
 void SetOutputDir(const std::string& dir);
 
 // ---- datarefs -------------------------------------------------------------
-// Publishing a name that exists replaces its type and value; its handle stays.
+// The host plays X-Plane 12 unless told otherwise (Reset() goes back to 12); set
+// the version before publishing anything.
+void SetXPlaneVersion(XPlaneVersion version);
+XPlaneVersion PlayedXPlaneVersion();
+// Only names of XPlaneDataRefs.h that the played version has are published; any
+// other name is ignored. Whatever the setter, the dataref gets the table's type
+// and the version's array size: numbers are converted (rounded for ints), an
+// array takes the values given and 0 for the rest, a scalar the first value.
+// Publishing again replaces the value; the handle stays.
 void SetDataf(const std::string& name, float value);
+void SetDatad(const std::string& name, double value);
 void SetDatai(const std::string& name, int value);
 void SetDatavf(const std::string& name, const std::vector<float>& values);
 void SetDatavi(const std::string& name, const std::vector<int>& values);
@@ -33,6 +44,11 @@ int DataRefReadCount(const std::string& name);
 int TotalDataRefReads();
 // Names the plug-in passed to XPLMFindDataRef, in call order.
 std::vector<std::string> FindDataRefCalls();
+// Each name XPLMFindDataRef found nothing for, once, in call order.
+std::vector<std::string> MissedDataRefLookups();
+// Each read through an accessor the dataref does not offer (X-Plane gives 0),
+// once, as "XPLMGetDataf sim/time/paused", in call order.
+std::vector<std::string> WrongAccessorReads();
 
 // ---- clock and frames -------------------------------------------------------
 double ElapsedTime();                 // what XPLMGetElapsedTime returns, as double

@@ -19,12 +19,19 @@ const std::string kWithToken = "API_KEY=tlx_key_1\nDATA_KEY_TOKEN=tok_1\n";
 struct Landing {
   const char* flight;
   size_t events;
+  xphost::XPlaneVersion version = xphost::XPlaneVersion::XP12;
 };
-void PrintTo(const Landing& landing, std::ostream* out) { *out << landing.flight; }
+void PrintTo(const Landing& landing, std::ostream* out) {
+  *out << landing.flight << (landing.version == xphost::XPlaneVersion::XP11 ? " in X-Plane 11" : "");
+}
 
 class LandingFlight : public e2e::ServiceTest, public testing::WithParamInterface<Landing> {};
 
+// Also: every broadcast carries the altitude and ground speed X-Plane published,
+// and the plug-in read every dataref through an accessor X-Plane offers for it.
 TEST_P(LandingFlight, EachLandingUploadsOneEventWithItsLastTenSamplesOldestFirst) {
+  const bool xplane12 = GetParam().version == xphost::XPlaneVersion::XP12;
+  xphost::SetXPlaneVersion(GetParam().version);
   flight_profile::Player player = e2e::PlayerFor(GetParam().flight);
   e2e::LoadShippedPlugin(folder_, kWithToken);
   e2e::FlightDriver driver;
@@ -42,13 +49,20 @@ TEST_P(LandingFlight, EachLandingUploadsOneEventWithItsLastTenSamplesOldestFirst
       EXPECT_LT(points[i]["groundAltitude"].get<double>(), points[i - 1]["groundAltitude"].get<double>())
           << "the approach descends at every sample";
   }
+  for (const auto& broadcast : RequestsTo(e2e::kBroadcastPath)) {
+    EXPECT_GT(broadcast.json["altitudeMSL"].get<double>(), 430.0) << "the runway is at 430 ft";
+    EXPECT_NEAR(broadcast.json["groundSpeed"].get<double>(), broadcast.extra["groundSpeed"].get<double>(), 0.006);
+    EXPECT_EQ(broadcast.extra.contains("xp_aircraft_wind_velocity"), xplane12);
+  }
+  EXPECT_EQ(xphost::WrongAccessorReads(), std::vector<std::string>{});
 }
 
 // The hop is a second short of a flight; the touch-and-go's bounce falls in the
 // cool-down after its first touchdown.
 INSTANTIATE_TEST_SUITE_P(Flights, LandingFlight,
                          testing::Values(Landing{"circuit-2min.flight", 1}, Landing{"hop-59.9.flight", 0},
-                                         Landing{"touch-and-go.flight", 1}));
+                                         Landing{"touch-and-go.flight", 1},
+                                         Landing{"circuit-2min.flight", 1, xphost::XPlaneVersion::XP11}));
 
 using ServiceFlight = e2e::ServiceTest;
 

@@ -48,16 +48,14 @@ size_t CountLines(const std::string& line) {
 const char kBufferFullWarning[] = "Tralix - WARNING: Extra data buffer is getting full, some data will be omitted";
 
 // One flight's values and the entries they must produce, in catalogue order.
-// Gear and Spoilers_armed share the gear handle, an integer dataref: read as a
-// float it gives 0, and leaving out one leaves out both.
-enum Kind { kInt, kFloat, kInts, kFloats, kShared };
+enum Kind { kInt, kFloat, kInts, kFloats };
 struct KnownRow {
   const char* path;
   Kind kind;
   std::vector<float> values;
   const char* entry;
 };
-constexpr int kGearRow = 8, kSpoilersArmedRow = 21;
+constexpr int kGearRow = 8;
 const std::vector<KnownRow> kKnownFlight = {
     {"sim/cockpit2/switches/taxi_light_on", kInt, {0}, "\"L_taxi\":0"},
     {"sim/flightmodel/position/groundspeed", kFloat, {5.0f}, "\"groundSpeed\":9.72"},
@@ -66,28 +64,28 @@ const std::vector<KnownRow> kKnownFlight = {
     {"sim/flightmodel/position/latitude", kFloat, {47.449f}, "\"latitude\":47.45"},
     {"sim/weather/wind_direction_degt", kFloat, {270.0f}, "\"xp_ambient_wind_direction\":270.00"},
     {"sim/weather/wind_speed_kt", kFloat, {10.0f}, "\"xp_ambient_wind_velocity\":19.44"},
-    {"sim/operation/prefs/warn_overspeed", kFloat, {0.0f}, "\"Overspeed\":0.00"},
+    {"sim/flightmodel/failures/over_vne", kInt, {1}, "\"Overspeed\":1.00"},
     {"sim/cockpit/switches/gear_handle_status", kInt, {1}, "\"Gear\":1"},
     {"sim/cockpit2/switches/beacon_on", kInt, {1}, "\"L_beacon\":1"},
-    {"sim/weather/aircraft/wind_speed_kts", kFloats, {5.5f}, "\"xp_aircraft_wind_velocity\":[5.50]"},
+    {"sim/weather/aircraft/wind_now_speed_msc", kFloat, {5.0f}, "\"xp_aircraft_wind_velocity\":[9.72]"},
     {"sim/cockpit2/switches/landing_lights_on", kInt, {0}, "\"L_landing\":0"},
     {"sim/flightmodel/weight/m_total", kFloat, {1043.3f}, "\"total_weight\":1043.30"},
-    {"sim/flightmodel/failures/stallwarning", kFloat, {0.0f}, "\"Stall\":0.00"},
+    {"sim/flightmodel/failures/stallwarning", kInt, {1}, "\"Stall\":1.00"},
     {"sim/flightmodel/engine/ENGN_power", kFloats, {65000.25f, 1234567.0f},
      "\"xp_engn_power\":[65000.25,1234567.0000000000,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,0.00,"
      "0.00,0.00,0.00,0.00]"},
     {"sim/cockpit2/gauges/indicators/roll_AHARS_deg_pilot", kFloat, {-2.5f}, "\"bank\":-2.5000000000"},
     {"sim/flightmodel/position/y_agl", kFloat, {10.0f}, "\"groundAltitude\":32.81"},
     {"sim/flightmodel/position/longitude", kFloat, {-122.309f}, "\"longitude\":-122.3089981079"},
-    {"sim/flightmodel2/wing/spoiler1_deg", kFloat, {0.0f}, "\"Spoilers\":0.00"},
+    {"sim/flightmodel2/wing/spoiler1_deg", kFloats, {12.5f, 3.0f}, "\"Spoilers\":12.50"},
     {"sim/flightmodel/position/psi", kFloat, {163.5f}, "\"heading\":163.50"},
-    {"sim/time/paused", kFloat, {0.0f}, "\"xp_paused\":0.00"},
-    {"sim/cockpit/switches/gear_handle_status", kShared, {}, "\"Spoilers_armed\":0.00"},
+    {"sim/time/paused", kInt, {1}, "\"xp_paused\":1.00"},
+    {"sim/cockpit2/controls/speedbrake_ratio", kFloat, {-0.5f}, "\"Spoilers_armed\":1.00"},
     {"sim/flightmodel/weight/m_fuel_total", kFloat, {150.75f}, "\"Fuel\":150.75"},
     {"sim/cockpit2/gauges/indicators/vvi_fpm_pilot", kFloat, {-500.0f}, "\"vertical_speed\":-500.0000000000"},
     {"sim/flightmodel/position/indicated_airspeed", kFloat, {95.2f}, "\"indicated_speed\":95.20"},
     {"sim/cockpit2/controls/flap_ratio", kFloat, {0.5f}, "\"Flaps\":0.50"},
-    {"sim/weather/aircraft/wind_direction_degt", kFloats, {271.0f}, "\"xp_aircraft_wind_direction\":[271.00]"},
+    {"sim/weather/aircraft/wind_now_direction_degt", kFloat, {271.0f}, "\"xp_aircraft_wind_direction\":[271.00]"},
     {"sim/cockpit2/gauges/indicators/pitch_AHARS_deg_pilot", kFloat, {2.25f}, "\"pitch\":2.25"},
     {"sim/cockpit2/gauges/indicators/altitude_ft_pilot", kFloat, {1500.0f}, "\"altitude\":1500.00"},
     {"sim/cockpit2/switches/navigation_lights_on", kInt, {1}, "\"L_nav\":1"},
@@ -109,7 +107,7 @@ std::string StartWithKnownFlight(const std::vector<int>& missing = {}) {
   std::string object;
   for (int i = 0; i < static_cast<int>(kKnownFlight.size()); ++i) {
     const KnownRow& row = kKnownFlight[static_cast<size_t>(i)];
-    if (left(i) || (i == kSpoilersArmedRow && left(kGearRow))) continue;
+    if (left(i)) continue;
     object += std::string(object.empty() ? "" : ",") + row.entry;
     const std::vector<int> ints(row.values.begin(), row.values.end());
     if (row.kind == kInt) xphost::SetDatai(row.path, ints[0]);
@@ -137,17 +135,41 @@ TEST(ExtraData, KnownFlightGivesExactTextWithMissingRowsLeftOut) {
   EXPECT_EQ(Build(), "{}");
 }
 
+// X-Plane 11 has 8 engines where 12 has 16: the rest are 0, not what the
+// scratch array held from the last broadcast.
 TEST(ExtraData, ShortArrayReadsNeverShowEarlierValues) {
-  StartWithKnownFlight();
-  Build();  // the engine powers have passed through the scratch arrays
-  xphost::SetDatavf("sim/weather/aircraft/wind_speed_kts", {});
-  xphost::SetDatavf("sim/weather/aircraft/wind_direction_degt", {});
-  xphost::SetDatavi("sim/flightmodel2/gear/on_ground", {1});
-  const OrderedJson object = ParseTwice(Build());
-  EXPECT_EQ(object["xp_aircraft_wind_velocity"].dump(), "[0.0]");
-  EXPECT_EQ(object["xp_aircraft_wind_direction"].dump(), "[0.0]");  // comes after the engines
-  EXPECT_EQ(object["xp_gear_on_ground"].dump(), "[1,0,0,0,0,0,0,0,0,0]");
-  EXPECT_EQ(object["xp_engn_power"].size(), 16u);
+  for (const xphost::XPlaneVersion version : {xphost::XPlaneVersion::XP12, xphost::XPlaneVersion::XP11}) {
+    xphost::Reset();
+    xphost::SetXPlaneVersion(version);
+    xphost::SetDatavf("sim/flightmodel/engine/ENGN_power", std::vector<float>(16, 7.0f));
+    InitDataRefs();
+    const OrderedJson powers = ParseTwice(Build())["xp_engn_power"];
+    ASSERT_EQ(powers.size(), 16u);
+    EXPECT_EQ(std::count(powers.begin(), powers.end(), 7.0), version == xphost::XPlaneVersion::XP12 ? 16 : 8);
+  }
+}
+
+// Rows X-Plane publishes as another type than they send: what each sends.
+TEST(ExtraData, ConvertedRowsSendWhatTheirDataRefsSay) {
+  struct Case {
+    const char* path;
+    std::vector<float> published;
+    const char* key;
+    const char* sent;
+  };
+  const Case cases[] = {
+      {"sim/cockpit2/controls/speedbrake_ratio", {0.0f}, "Spoilers_armed", "0.0"},
+      {"sim/cockpit2/controls/speedbrake_ratio", {0.5f}, "Spoilers_armed", "0.0"},
+      {"sim/cockpit2/controls/speedbrake_ratio", {-0.01f}, "Spoilers_armed", "1.0"},
+      {"sim/flightmodel/failures/over_vne", {0.0f}, "Overspeed", "0.0"},
+      {"sim/flightmodel2/wing/spoiler1_deg", {0.0f, 30.0f}, "Spoilers", "0.0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + " " + testing::PrintToString(c.published));
+    StartWithKnownFlight();
+    xphost::SetDatavf(c.path, c.published);
+    EXPECT_EQ(ParseTwice(Build())[c.key].dump(), c.sent);
+  }
 }
 
 TEST(ExtraData, RejectsMissingOrTinyBuffers) {
@@ -179,14 +201,15 @@ TEST(ExtraData, ExtremeValuesStillParseTwiceAndFit) {
     const OrderedJson object = ParseTwice(escaped);
     ASSERT_EQ(object.size(), 37u);
     for (const DataRefMapping* row = gMappings; row->name; ++row) {
-      if (std::strcmp(row->dataType, "int") == 0 || std::strcmp(row->name, "Spoilers_armed") == 0) continue;
+      const bool readAsInt = std::strcmp(row->dataType, "int") == 0 || row->reading == kReadIntAsFloat;
+      if (readAsInt || row->reading == kReadBelowZeroFlag) continue;
       const OrderedJson& value = object[row->name];
       EXPECT_EQ((row->isArray ? value[0] : value).is_null(), !std::isfinite(floatValue * row->multiplier))
           << row->name;
     }
   }
   EXPECT_EQ(CountLines(kBufferFullWarning), 0u);
-  EXPECT_GT(longest, 2800u);  // -FLT_MAX and INT_MIN everywhere
+  EXPECT_GT(longest, 2600u);  // -FLT_MAX and INT_MIN everywhere
 }
 
 // ---- numbers and strings --------------------------------------------------------

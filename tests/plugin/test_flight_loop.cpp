@@ -31,6 +31,7 @@ extern "C" int XPLMGetDatab(XPLMDataRef ref, void* out, int offset, int maxBytes
 namespace {
 
 constexpr char kNamePath[] = "sim/aircraft/view/acf_ui_name";
+constexpr char kDescriptionPath[] = "sim/aircraft/view/acf_descrip";
 constexpr char kIcaoPath[] = "sim/aircraft/view/acf_ICAO";
 
 class FlightLoop : public tralix_test::PluginTest {
@@ -122,23 +123,28 @@ TEST_F(FlightLoop, NamesAreReadFirstAfterFiveSecondsThenAtMostEveryFive) {
 
 // The host is never allowed to write past the name buffers; a stale longer
 // value does not survive a read; empty or missing datarefs give the defaults.
+// X-Plane 11 has no display name: its 260-byte description names the aircraft.
 TEST_F(FlightLoop, NameReadsAreBoundedAndDefaulted) {
   struct Case {
+    const char* namePath;
     std::string name, icao;
     bool removeDataRefs;
     std::string expectedName, expectedIcao;
   };
   const Case cases[] = {
-      {std::string(400, 'N'), std::string(60, 'I'), false, std::string(255, 'N'), std::string(39, 'I')},
-      {"", "", false, "X-Plane Aircraft", "XPLN"},
-      {"", "", true, "X-Plane Aircraft", "XPLN"},
+      {kDescriptionPath, std::string(400, 'N'), std::string(60, 'I'), false, std::string(255, 'N'),
+       std::string(39, 'I')},
+      {kNamePath, "", "", false, "X-Plane Aircraft", "XPLN"},
+      {kNamePath, "", "", true, "X-Plane Aircraft", "XPLN"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name.size());
-    xphost::SetDatab(kNamePath, c.name);
+    xphost::SetDatab(c.namePath, c.name);
     xphost::SetDatab(kIcaoPath, c.icao);
+    if (c.namePath != kNamePath) xphost::RemoveDataRef(kNamePath);
     if (c.removeDataRefs) {
       xphost::RemoveDataRef(kNamePath);
+      xphost::RemoveDataRef(kDescriptionPath);
       xphost::RemoveDataRef(kIcaoPath);
     }
     FindCoreDataRefs();
@@ -161,8 +167,8 @@ TEST_F(FlightLoop, NameReadsAreBoundedAndDefaulted) {
 }
 
 TEST_F(FlightLoop, MissingOptionalDataRefsReadAsZeroWithoutANullHandleReachingTheHost) {
-  for (const char* path : {"sim/flightmodel/position/psi", "sim/cockpit/radios/gps_dme_speed_kts",
-                           "sim/flightmodel/position/y_agl", "sim/flightmodel/position/altitude_ft_pilot"})
+  for (const char* path : {"sim/flightmodel/position/psi", "sim/flightmodel/position/groundspeed",
+                           "sim/flightmodel/position/y_agl", "sim/cockpit2/gauges/indicators/altitude_ft_pilot"})
     xphost::RemoveDataRef(path);
   FindCoreDataRefs();
   ASSERT_EQ(gPlaneHeading, nullptr);

@@ -81,20 +81,20 @@ TEST_F(UiWindows, StatusWindowShowsOneTwoOrThreeLinesReadAfreshEachFrame) {
   }
 }
 
-// Altitude in feet, ground speed as published (knots); a dataref the
+// Altitude in feet, ground speed in knots from X-Plane's m/s; a dataref the
 // simulator lacks reads as 0 without a null handle reaching the host.
 TEST_F(UiWindows, LiveDataShowsPositionAltitudeInFeetAndGroundSpeedInKnots) {
   xphost::SetDataf("sim/flightmodel/position/latitude", 47.5f);
   xphost::SetDataf("sim/flightmodel/position/longitude", -122.25f);
   xphost::SetDataf("sim/flightmodel/position/elevation", 1000.0f);
-  xphost::SetDataf("sim/cockpit/radios/gps_dme_speed_kts", 87.6f);
+  xphost::SetDataf("sim/flightmodel/position/groundspeed", 45.0f);
   FindCoreDataRefs();
   InitUI();
   Pick("Live Data");
-  EXPECT_EQ(Drawn(gLiveDataWindow), (Lines{"Lat: 47.500000", "Lon: -122.250000", "Alt: 3281 ft", "GS: 88 kt"}));
+  EXPECT_EQ(Drawn(gLiveDataWindow), (Lines{"Lat: 47.500000", "Lon: -122.250000", "Alt: 3281 ft", "GS: 87 kt"}));
 
   xphost::RemoveDataRef("sim/flightmodel/position/longitude");
-  xphost::RemoveDataRef("sim/cockpit/radios/gps_dme_speed_kts");
+  xphost::RemoveDataRef("sim/flightmodel/position/groundspeed");
   FindCoreDataRefs();
   EXPECT_EQ(Drawn(gLiveDataWindow), (Lines{"Lat: 47.500000", "Lon: 0.000000", "Alt: 3281 ft", "GS: 0 kt"}));
   EXPECT_EQ(xphost::NullDataRefReads(), 0);

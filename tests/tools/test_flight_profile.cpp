@@ -72,6 +72,23 @@ TEST(FlightProfile, BrokenRulesAreRefusedWithTheLineAndTheCulprit) {
   }
 }
 
+// A profile stands for what X-Plane publishes: a name it lacks, or a type or
+// size other than X-Plane 12's, is refused with the line (a double may be a float).
+TEST(FlightProfile, DeclarationsMustMatchWhatXPlane12Publishes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"dataref alt float sim/flightmodel/position/altitude_ft_pilot\n0 alt=1\n", "altitude_ft_pilot"},
+      {"dataref paused float sim/time/paused\n0 paused=1\n", "'paused'"},
+      {"dataref gear int[3] sim/flightmodel2/gear/on_ground\n0 gear=1,1,1\n", "'gear'"},
+  };
+  for (const auto& [text, culprit] : cases) {
+    const std::string error = flight_profile::XPlaneMismatch(ParseOrFail(text));
+    EXPECT_EQ(error.rfind("test.flight:1: ", 0), 0u) << error;
+    EXPECT_NE(error.find(culprit), std::string::npos) << error;
+  }
+  const char* doubleAsFloat = "dataref lat float sim/flightmodel/position/latitude\n0 lat=1\n";
+  EXPECT_EQ(flight_profile::XPlaneMismatch(ParseOrFail(doubleAsFloat)), "");
+}
+
 std::vector<std::pair<double, float>> gSeen;  // clock, height, at every flight-loop call
 
 float RecordHeight(float, float, int, void*) {

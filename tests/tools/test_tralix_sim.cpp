@@ -80,7 +80,7 @@ TEST(TralixSim, CircuitEndsWithOneAcceptedLandingEvent) {
   const fs::path folder = TestFolder();
   const fs::path out = folder / "out";
   const Outcome run = RunSim({"--out", out.string(), "--speed", "60", "--until", "170", "--expect-landings", "1",
-                              Flight("circuit-2min.flight")},
+                              "--xplane", "11", Flight("circuit-2min.flight")},
                              folder);
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_TRUE(Has(run.out, "start-up: API key activated, token saved")) << run.out;
@@ -91,6 +91,10 @@ TEST(TralixSim, CircuitEndsWithOneAcceptedLandingEvent) {
   EXPECT_GT(started, 120);
   EXPECT_TRUE(Has(run.out, std::to_string(started) + " sent, " + std::to_string(started) + " accepted")) << run.out;
   EXPECT_EQ(ReadFile(out / "landing-1.svg").rfind("<svg ", 0), 0u);
+  // X-Plane 11 names the aircraft by its description and has no wind at the aircraft.
+  EXPECT_TRUE(Has(run.out, "X-Plane 11 datarefs; sent")) << run.out;
+  EXPECT_TRUE(Has(run.out, "\"Cessna 172 SP Skyhawk\" acf_descrip \"Cessna 172 SP Skyhawk\"")) << run.out;
+  EXPECT_TRUE(Has(run.out, "xp_aircraft_wind_velocity  (absent)")) << run.out;
 }
 
 // The first set-up through the dialog (clipboard, Ctrl+V, the button), then

@@ -92,6 +92,8 @@ flight_profile::Player PlayerFor(const std::string& flightFile) {
   std::string error;
   if (!flight_profile::LoadProfile(std::string(TRALIX_FLIGHTS_DIR) + "/" + flightFile, &profile, &error))
     throw std::runtime_error(error);
+  if (!flight_profile::XPlaneMismatch(profile).empty())
+    throw std::runtime_error(flight_profile::XPlaneMismatch(profile));
   flight_profile::Player player(profile);
   player.PublishUntil(0.0);
   return player;

@@ -16,9 +16,9 @@ void PublishCoreDataRefs() {
   xphost::SetDataf("sim/flightmodel/position/longitude", -122.30912f);
   xphost::SetDataf("sim/flightmodel/position/elevation", 131.0f);
   xphost::SetDataf("sim/flightmodel/position/psi", 163.5f);
-  xphost::SetDataf("sim/cockpit/radios/gps_dme_speed_kts", 12.0f);
+  xphost::SetDataf("sim/flightmodel/position/groundspeed", 6.0f);
   xphost::SetDataf("sim/flightmodel/position/y_agl", 0.0f);
-  xphost::SetDataf("sim/flightmodel/position/altitude_ft_pilot", 430.0f);
+  xphost::SetDataf("sim/cockpit2/gauges/indicators/altitude_ft_pilot", 430.0f);
   xphost::SetDatab("sim/aircraft/view/acf_ICAO", "C172");
   xphost::SetDatab("sim/aircraft/view/acf_ui_name", "Cessna 172 \"Skyhawk\"");
 }

@@ -12,7 +12,7 @@ namespace tralix_test {
 void PublishCoreDataRefs();
 
 // Every catalogue row at floatValue or intValue, arrays full, except the
-// paths left out. The gear handle two rows share stays the integer the first reads.
+// paths left out; the host gives each dataref X-Plane's type.
 void PublishCatalogue(float floatValue, int intValue, const std::set<std::string>& leftOut = {});
 
 // What start-up does over the published datarefs: core handles found, the

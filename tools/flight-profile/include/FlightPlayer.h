@@ -6,11 +6,17 @@
 #include "FlightProfile.h"
 
 #include <cstddef>
+#include <string>
 
 namespace flight_profile {
 
 // Publishes one value under the dataref's path through the host's control API.
 void PublishValue(const DataRefDecl& dataref, const Value& value);
+
+// Empty when every dataref the profile declares is one of XPlaneDataRefs.h,
+// declared with the type and size X-Plane 12 gives it (a double as float);
+// else "<source>:<line>: <what is wrong>" for the first that is not.
+std::string XPlaneMismatch(const Profile& profile);
 
 class Player {
  public:

@@ -24,6 +24,26 @@ void PublishValue(const DataRefDecl& dataref, const Value& value) {
   }
 }
 
+std::string XPlaneMismatch(const Profile& profile) {
+  using xphost::XPlaneType;
+  for (const DataRefDecl& dataref : profile.datarefs) {
+    const xphost::XPlaneDataRef* row = xphost::FindXPlaneDataRef(dataref.path.c_str());
+    const std::string where = profile.source + ":" + std::to_string(dataref.line) + ": ";
+    if (!row) return where + "X-Plane publishes no dataref " + dataref.path + " that the plug-in reads";
+    bool fits = false;
+    switch (dataref.type) {
+      case ValueType::Float: fits = row->type == XPlaneType::Float || row->type == XPlaneType::Double; break;
+      case ValueType::Int: fits = row->type == XPlaneType::Int; break;
+      case ValueType::FloatArray: fits = row->type == XPlaneType::FloatArray && dataref.count == row->xp12Size; break;
+      case ValueType::IntArray: fits = row->type == XPlaneType::IntArray && dataref.count == row->xp12Size; break;
+      case ValueType::Bytes: fits = row->type == XPlaneType::Bytes; break;
+    }
+    if (!fits)
+      return where + "X-Plane 12 publishes " + dataref.path + " as another type than '" + dataref.alias + "' declares";
+  }
+  return "";
+}
+
 Player::Player(Profile profile, double profileStart) : profile_(std::move(profile)), profileStart_(profileStart) {}
 
 int Player::PublishUntil(double hostTime) {

@@ -57,6 +57,8 @@ bool IsActivationDetail(const std::string& line) {
 void FlightRecord::AddLogLine(double simTime, const std::string& line) {
   if (line == "Tralix - Successfully sent aircraft data") {
     NoteBroadcastStart(simTime);
+  } else if (StartsWith(line, "Tralix - Takeoff detected!")) {
+    takeoffSeen_ = true;
   } else if (line == "Tralix - Failed to send aircraft data") {
     ++broadcastsNotStarted_;
   } else if (StartsWith(line, "Tralix - HTTP Status Code: ")) {
@@ -127,6 +129,7 @@ void FlightRecord::NoteBroadcastStart(double simTime) {
   ++broadcastsStarted_;
   if (lastBroadcastStart_) longestGap_ = std::max(longestGap_, simTime - *lastBroadcastStart_);
   lastBroadcastStart_ = simTime;
+  if (takeoffSeen_ && !afterTakeoff_) afterTakeoff_ = BroadcastMark{simTime, broadcastsStarted_};
 }
 
 void FlightRecord::NoteCollectedPoint(double simTime, const std::string& line) {

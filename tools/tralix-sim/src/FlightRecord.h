@@ -32,6 +32,13 @@ struct LandingEvent {
   int status = 0;                   // HTTP status answered
 };
 
+// A broadcast the plug-in started: when, and which of the flight's it was
+// (1 for the first).
+struct BroadcastMark {
+  double simTime = 0.0;
+  int ordinal = 0;
+};
+
 struct BackoffChange {
   double simTime;
   double seconds;
@@ -61,6 +68,8 @@ class FlightRecord {
   double LongestBroadcastGap() const { return longestGap_; }
   const std::vector<BackoffChange>& BackoffChanges() const { return backoffChanges_; }
   bool StatusWindowSeen() const { return statusWindowSeen_; }
+  // The first broadcast started after the detector's first takeoff line.
+  const std::optional<BroadcastMark>& FirstBroadcastAfterTakeoff() const { return afterTakeoff_; }
   std::vector<LandingEvent>& Landings() { return landings_; }
   const std::vector<LandingEvent>& Landings() const { return landings_; }
 
@@ -85,6 +94,8 @@ class FlightRecord {
   double longestGap_ = 0.0;
   std::vector<BackoffChange> backoffChanges_;
   bool statusWindowSeen_ = false;
+  bool takeoffSeen_ = false;
+  std::optional<BroadcastMark> afterTakeoff_;
   std::vector<LandingPoint> recentPoints_;
   std::vector<double> recentPointTimes_;
   bool awaitingLandingResult_ = false;

@@ -89,6 +89,15 @@ const std::vector<OptionSpec>& OptionTable() {
   static const std::vector<OptionSpec> table = {
       {"--plugin", true, [](SimOptions* o, const std::string& v, std::string*) { o->pluginPath = v; return true; }},
       {"--out", true, [](SimOptions* o, const std::string& v, std::string*) { o->outDir = v; return true; }},
+      {"--xplane", true,
+       [](SimOptions* o, const std::string& v, std::string* e) {
+         if (v == "11" || v == "12") {
+           o->xplaneVersion = v == "11" ? 11 : 12;
+           return true;
+         }
+         *e = "--xplane takes 11 or 12, got '" + v + "'";
+         return false;
+       }},
       {"--api-key", true,
        [](SimOptions* o, const std::string& v, std::string* e) {
          o->apiKey = v;
@@ -291,6 +300,9 @@ std::string HelpText() {
              "  --out DIR              output folder (default tralix-sim-out). The plug-in is\n"
              "                         copied to DIR/Tralix/lin_x64/ with its Tralix.cfg;\n"
              "                         Log.txt and landing-N.svg go to DIR.\n"
+         "  --xplane 11|12         the simulator whose datarefs the host publishes, with\n"
+         "                         their types and sizes there (default 12); X-Plane 11\n"
+         "                         lacks the display name and the wind at the aircraft\n"
              "  --api-key KEY          write Tralix.cfg with this key and no token, so the\n"
              "                         plug-in activates it at start-up (default with the\n"
              "                         embedded service: its demo key ") +

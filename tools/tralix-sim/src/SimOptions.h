@@ -25,6 +25,7 @@ struct SimOptions {
   std::string profilePath;
   std::string pluginPath;          // empty: the build's Tralix.xpl
   std::string outDir = "tralix-sim-out";
+  int xplaneVersion = 12;          // whose datarefs the host publishes: 11 or 12
 
   // Tralix.cfg written beside the plug-in copy.
   bool writeConfig = true;

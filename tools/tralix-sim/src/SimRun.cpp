@@ -165,6 +165,7 @@ class FlightRun {
   void Pace(double simElapsed);
   void Drain(double simTime);
   void TallyService();
+  void CompareTakeoffBroadcast(const flight_profile::Profile& profile);
   std::vector<std::string> WriteCharts();
   int ExitStatus() const;
 
@@ -183,6 +184,10 @@ class FlightRun {
   Clock::time_point wallStart_;
   double simAtWallStart_ = 0.0;
 };
+
+xphost::XPlaneVersion XPlaneVersionOf(const SimOptions& options) {
+  return options.xplaneVersion == 11 ? xphost::XPlaneVersion::XP11 : xphost::XPlaneVersion::XP12;
+}
 
 void FlightRun::StartService() {
   if (options_.serviceAddress.empty()) {
@@ -209,6 +214,7 @@ void FlightRun::StartService() {
 
 void FlightRun::LoadPlugin(const std::string& pluginCopy, flight_profile::Player* player) {
   xphost::Reset();
+  xphost::SetXPlaneVersion(XPlaneVersionOf(options_));
   xphost::SetOutputDir(options_.outDir);
   player->PublishUntil(player->ProfileTime());
   xphost::LoadedPlugin loaded;
@@ -377,6 +383,19 @@ void FlightRun::TallyService() {
   }
 }
 
+void FlightRun::CompareTakeoffBroadcast(const flight_profile::Profile& profile) {
+  facts_.xplaneVersion = options_.xplaneVersion;
+  facts_.takeoffBroadcast = record_.FirstBroadcastAfterTakeoff();
+  if (!service_ || !facts_.takeoffBroadcast) return;
+  int ordinal = 0;
+  for (const tralix::dev::RecordedRequest& request : service_->Requests()) {
+    if (request.path != kBroadcastPath || ++ordinal != facts_.takeoffBroadcast->ordinal) continue;
+    facts_.takeoffValues = CompareWithPublished(request.body, profile, facts_.takeoffBroadcast->simTime,
+                                                XPlaneVersionOf(options_));
+    return;
+  }
+}
+
 std::vector<std::string> FlightRun::WriteCharts() {
   std::vector<std::string> files;
   int number = 0;
@@ -417,6 +436,8 @@ int FlightRun::Run() {
   flight_profile::Profile profile;
   std::string error;
   if (!flight_profile::LoadProfile(options_.profilePath, &profile, &error)) throw RunError{error};
+  if (const std::string mismatch = flight_profile::XPlaneMismatch(profile); !mismatch.empty())
+    throw RunError{mismatch};
   const std::string pluginFile = options_.pluginPath.empty() ? DefaultPluginPath() : options_.pluginPath;
   std::error_code failure;
   if (pluginFile.empty() || !fs::is_regular_file(pluginFile, failure))
@@ -435,8 +456,9 @@ int FlightRun::Run() {
   StartService();
 
   const double endTime = options_.untilTime > 0.0 ? std::min(options_.untilTime, profile.endTime) : profile.endTime;
-  std::printf("tralix-sim: flying %s (%.1f s) at %gx, frames of %.4f s; service: %s\n", options_.profilePath.c_str(),
-              endTime, options_.speed, options_.frameSeconds, tally_.description.c_str());
+  std::printf("tralix-sim: flying %s (%.1f s) with X-Plane %d's datarefs at %gx, frames of %.4f s; service: %s\n",
+              options_.profilePath.c_str(), endTime, options_.xplaneVersion, options_.speed, options_.frameSeconds,
+              tally_.description.c_str());
   std::fflush(stdout);
   flight_profile::Player player(profile);
   const auto wallBegin = Clock::now();
@@ -448,6 +470,7 @@ int FlightRun::Run() {
   xphost::UnloadPlugin();
   CollectLog(player.ProfileTime());
   TallyService();
+  CompareTakeoffBroadcast(profile);
   if (service_) service_->Stop();
   if (relay_) relay_->Stop();
 

@@ -69,6 +69,23 @@ void PrintBroadcasts(std::ostream& out, const ServiceTally& service, const Fligh
         << " flight-loop cycles could not send (no data token, or the request could not be built)\n";
 }
 
+// The first broadcast after takeoff: each value as sent beside the dataref it
+// comes from, as the simulator published it then.
+void PrintTakeoffBroadcast(std::ostream& out, const RunFacts& facts) {
+  if (!facts.takeoffBroadcast) return;
+  Label(out, "Takeoff") << "first broadcast after takeoff (#" << facts.takeoffBroadcast->ordinal << ", at "
+                        << Fixed(facts.takeoffBroadcast->simTime, 1) << " s), X-Plane " << facts.xplaneVersion
+                        << " datarefs";
+  if (facts.takeoffValues.empty()) {
+    out << ": the service's copy is not at hand\n";
+    return;
+  }
+  out << "; sent, and what the simulator published:\n";
+  for (const SentBesidePublished& line : facts.takeoffValues)
+    out << Continuation() << "  " << std::left << std::setw(27) << line.name << std::setw(18) << line.sent
+        << std::right << " " << line.published << "\n";
+}
+
 void PrintFailures(std::ostream& out, const FlightRecord& record) {
   if (record.FailureCount() == 0) {
     Label(out, "Failures") << "no connection failures\n";
@@ -265,6 +282,7 @@ void PrintSummary(std::ostream& out, const RunFacts& facts, const ServiceTally& 
   PrintActivations(out, record);
   PrintActions(out, facts);
   PrintBroadcasts(out, service, record);
+  PrintTakeoffBroadcast(out, facts);
   PrintFailures(out, record);
   if (facts.requestsLeftInFlight > 0)
     out << Continuation() << facts.requestsLeftInFlight << " requests were still in flight at the end\n";

@@ -2,8 +2,10 @@
 #pragma once
 
 #include "FlightRecord.h"
+#include "TakeoffBroadcast.h"
 
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -34,6 +36,10 @@ struct RunFacts {
   std::vector<std::string> actionsFailed;  // the reports of those that could not be done
   int requestsLeftInFlight = 0;
   bool interrupted = false;  // Ctrl+C ended the flight early
+  int xplaneVersion = 12;
+  // The first broadcast after takeoff, when the embedded service received it.
+  std::optional<BroadcastMark> takeoffBroadcast;
+  std::vector<SentBesidePublished> takeoffValues;
 };
 
 void PrintSummary(std::ostream& out, const RunFacts& facts, const ServiceTally& service, const FlightRecord& record,
