@@ -68,6 +68,15 @@ const CoreDataRef kCoreDataRefs[] = {
 };
 constexpr char kAircraftDescriptionPath[] = "sim/aircraft/view/acf_descrip";
 
+// Start-up failed, perhaps after the activation ran: no stream or network
+// thread may outlive the binary, which the host unloads next.
+int AbortStart(const char* line) {
+  XPLMDebugString(line);
+  ShutdownNetwork();
+  StopNetworkWorker();
+  return 0;
+}
+
 float IdleInterval() { return gConsecutiveFailures > 0 ? 2.0f : 1.0f; }
 
 // Optional handles may be null; the host is never handed a null handle.
@@ -149,21 +158,14 @@ PLUGIN_API int XPluginStart(char* outName, char* outSignature, char* outDescript
   XPLMDebugString("Tralix - Plugin starting up...\n");
 
   if (!InitConfig(gConfigPath, sizeof(gConfigPath), gApiKey, sizeof(gApiKey), gDataKeyToken,
-                  sizeof(gDataKeyToken))) {
-    XPLMDebugString("Tralix - ERROR: Failed to initialize configuration\n");
-    return 0;
-  }
+                  sizeof(gDataKeyToken)))
+    return AbortStart("Tralix - ERROR: Failed to initialize configuration\n");
 
   XPLMDebugString("Tralix - Initializing data refs...\n");
   FindCoreDataRefs();
-  if (!gPlaneLat || !gPlaneLon || !gPlaneEl) {
-    XPLMDebugString("Tralix - CRITICAL: Failed to initialize core position data refs\n");
-    return 0;
-  }
-  if (!InitDataRefs()) {
-    XPLMDebugString("Tralix - ERROR: Failed to initialize data ref mappings\n");
-    return 0;
-  }
+  if (!gPlaneLat || !gPlaneLon || !gPlaneEl)
+    return AbortStart("Tralix - CRITICAL: Failed to initialize core position data refs\n");
+  if (!InitDataRefs()) return AbortStart("Tralix - ERROR: Failed to initialize data ref mappings\n");
   InitLandingDetection();
   InitNetwork();
 
@@ -181,6 +183,7 @@ PLUGIN_API void XPluginStop(void) {
   CleanupUI();
   ShutdownNetwork();
   StopRunLoopPump();
+  StopNetworkWorker();
   XPLMDebugString("Tralix - Plugin stopped\n");
 }
 

@@ -5,6 +5,7 @@
 #include "DataRefs.h"
 #include "LandingDetection.h"
 #include "Tralix.h"
+#include "platform/RunLoopPump.h"
 
 #include "XPLMProcessing.h"
 #include "XPLMUtilities.h"
@@ -377,34 +378,41 @@ constexpr CFOptionFlags kClientEvents =
     kCFStreamEventHasBytesAvailable | kCFStreamEventErrorOccurred | kCFStreamEventEndEncountered;
 static_assert(kClientEvents == 26, "the completion handler listens for events 2, 8 and 16");
 
+// The plug-in's bounds, each over the whole request from the stream's open:
+// name lookup, connecting, TLS, sending and the answer. CFNetwork's HTTP
+// stream keeps none; the read-time-out property, set before open to the same
+// values, bounds nothing there.
 constexpr double kBroadcastTimeoutSeconds = 5.0;
-constexpr double kActivationReadTimeoutSeconds = 10.0;
 constexpr double kLandingTimeoutSeconds = 10.0;
-// A server that trickles its answer must not hold the simulator for longer than this.
+// The activation holds the simulator's main thread, at most this long; its
+// read-time-out property is set to the other value.
 constexpr double kActivationTotalSeconds = 30.0;
+constexpr double kActivationReadTimeoutSeconds = 10.0;
 constexpr size_t kUrlBufferSize = 512;
 constexpr size_t kStatusLineSize = 256;
 
 // Streams that are open and owned by the completion handler, so that unloading
-// the plug-in can detach them before their callback would point into freed code.
+// the plug-in can detach them before their callback would point into freed code,
+// and so that each is ended at its bound.
 constexpr int kMaxOpenStreams = 8;
 CFReadStreamRef gOpenStreams[kMaxOpenStreams];
 float gOpenStreamStarts[kMaxOpenStreams];  // elapsed simulator time at open
+float gOpenStreamBounds[kMaxOpenStreams];  // seconds it may take from open
 int gOpenStreamCount;
 
-// The read time-outs only bound the silence between bytes: a service that
-// trickles its answer, or never ends it, would keep a request (and the busy
-// flag) alive for ever. A request is given up this long after it started.
-constexpr float kRequestLifetimeSeconds = 30.0f;
 // ETIMEDOUT as CFNetwork reports a read time-out, in macOS numbering on every
-// platform.
+// platform: an overdue request is judged as one.
 constexpr SInt32 kReadTimedOutCode = 60;
+// Events delivered before the bounds are looked at, at most; each has-bytes
+// event takes 1024 bytes.
+constexpr int kMaxPendingEvents = 64;
 
-bool TrackOpenStream(CFReadStreamRef stream) {
+bool TrackOpenStream(CFReadStreamRef stream, float boundSeconds) {
   for (int i = 0; i < kMaxOpenStreams; ++i) {
     if (!gOpenStreams[i]) {
       gOpenStreams[i] = stream;
       gOpenStreamStarts[i] = XPLMGetElapsedTime();
+      gOpenStreamBounds[i] = boundSeconds;
       ++gOpenStreamCount;
       return true;
     }
@@ -446,13 +454,14 @@ void ResetFailures() {
 }
 
 // Remove the client, unschedule, close and release: the stream's end.
-void TearDownStream(CFReadStreamRef stream) {
+void TearDownStream(CFReadStreamRef stream, CFRunLoopMode mode) {
   CFReadStreamSetClient(stream, 0, nullptr, nullptr);
-  CFReadStreamUnscheduleFromRunLoop(stream, CFRunLoopGetCurrent(), kCFRunLoopDefaultMode);
+  CFReadStreamUnscheduleFromRunLoop(stream, CFRunLoopGetCurrent(), mode);
   CFReadStreamClose(stream);
   CFRelease(stream);
 }
 
+// Set before open only: CFNetwork's HTTP stream refuses every property once open.
 void SetReadTimeout(CFReadStreamRef stream, double seconds) {
   CFNumberRef timeout = CFNumberCreate(nullptr, kCFNumberDoubleType, &seconds);
   if (!timeout) return;
@@ -482,16 +491,17 @@ CFHTTPMessageRef CopyResponseHeader(CFReadStreamRef stream) {
 
 #pragma GCC diagnostic pop
 
-// Register the completion handler, schedule on this thread's run loop and open.
-// Returns the failure line to log, or null when the stream is open and handed
-// to the completion handler.
-const char* StartStream(CFReadStreamRef stream, const char* clientFailedLine, const char* openFailedLine) {
+// Register the completion handler, schedule on this thread's run loop in the
+// pump's mode and open. Returns the failure line to log, or null when the
+// stream is open and handed to the completion handler.
+const char* StartStream(CFReadStreamRef stream, float boundSeconds, const char* clientFailedLine,
+                        const char* openFailedLine) {
   CFStreamClientContext context = {0, nullptr, nullptr, nullptr, nullptr};
   if (!CFReadStreamSetClient(stream, kClientEvents, ReadStreamClientCallBack, &context))
     return clientFailedLine;
-  CFReadStreamScheduleWithRunLoop(stream, CFRunLoopGetCurrent(), kCFRunLoopDefaultMode);
+  CFReadStreamScheduleWithRunLoop(stream, CFRunLoopGetCurrent(), RequestRunLoopMode());
   if (!CFReadStreamOpen(stream)) return openFailedLine;
-  if (!TrackOpenStream(stream)) return "Tralix - ERROR: Too many requests in flight\n";
+  if (!TrackOpenStream(stream, boundSeconds)) return "Tralix - ERROR: Too many requests in flight\n";
   return nullptr;
 }
 
@@ -535,8 +545,15 @@ void JudgeStreamError(CFStreamError error) {
 // The completion handler is done with the stream.
 void EndStream(CFReadStreamRef stream) {
   ForgetOpenStream(stream);
-  TearDownStream(stream);
+  TearDownStream(stream, RequestRunLoopMode());
   gNetworkBusy = 0;
+}
+
+// An answer that has already arrived is judged, not called overdue: also after
+// a pause of the simulator, when its clock ran on without frames.
+void DeliverPendingEvents() {
+  for (int i = 0; i < kMaxPendingEvents && gOpenStreamCount > 0; ++i)
+    if (CFRunLoopRunInMode(RequestRunLoopMode(), 0, true) != kCFRunLoopRunHandledSource) return;
 }
 
 // A value that goes into a header must not carry control bytes.
@@ -588,10 +605,11 @@ void ReadStreamClientCallBack(CFReadStreamRef stream, CFStreamEventType eventTyp
 
 void EndOverdueRequests() {
   if (gOpenStreamCount == 0) return;
+  DeliverPendingEvents();
   const float now = XPLMGetElapsedTime();
   for (int i = 0; i < kMaxOpenStreams; ++i) {
     CFReadStreamRef stream = gOpenStreams[i];
-    if (!stream || now - gOpenStreamStarts[i] < kRequestLifetimeSeconds) continue;
+    if (!stream || now - gOpenStreamStarts[i] < gOpenStreamBounds[i]) continue;
     JudgeStreamError({kCFStreamErrorDomainPOSIX, kReadTimedOutCode});
     EndStream(stream);
   }
@@ -705,8 +723,8 @@ enum class PostStart {
 };
 
 // Gives the message the first bodyLength bytes of gJsonBuffer and opens its
-// stream on this thread's run loop.
-PostStart StartPost(KeptRequest* kept, int bodyLength, double readTimeoutSeconds, const PostLines& lines) {
+// stream on this thread's run loop; the request is ended after timeoutSeconds.
+PostStart StartPost(KeptRequest* kept, int bodyLength, double timeoutSeconds, const PostLines& lines) {
   CFDataRef body = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(gJsonBuffer), bodyLength);
   if (!body) {
     XPLMDebugString(lines.bodyData);
@@ -721,12 +739,12 @@ PostStart StartPost(KeptRequest* kept, int bodyLength, double readTimeoutSeconds
     ReleaseAll(kept);
     return PostStart::kNotBuilt;
   }
-  SetReadTimeout(stream, readTimeoutSeconds);
-  const char* startFailure = StartStream(stream, lines.client, lines.open);
+  SetReadTimeout(stream, timeoutSeconds);
+  const char* startFailure = StartStream(stream, static_cast<float>(timeoutSeconds), lines.client, lines.open);
   CFRelease(body);
   if (!startFailure) return PostStart::kStarted;
   XPLMDebugString(startFailure);
-  TearDownStream(stream);
+  TearDownStream(stream, RequestRunLoopMode());
   return PostStart::kStartFailed;
 }
 
@@ -871,36 +889,59 @@ int FailActivationBeforeStream(const char* line) {
   return 0;
 }
 
-// Reads the whole answer into responseBuffer; returns the number of bytes kept.
-// Each read waits at most the read timeout, and never past the exchange's deadline.
-size_t ReadActivationResponse(CFReadStreamRef stream, bool* timedOut) {
+// What the activation's stream callback gathered: the answer's bytes kept in
+// responseBuffer, and whether the stream ended or failed (or the buffer filled).
+struct ActivationExchange {
+  size_t kept;
+  bool over;
+};
+
+// Only the activation runs this mode, so no other request's callback is served
+// while it holds the simulator's main thread.
+CFRunLoopMode ActivationRunLoopMode() {
+  static const CFRunLoopMode mode = CFSTR("net.tralix.bridge.activation");
+  return mode;
+}
+
+void KeepActivationBytes(CFReadStreamRef stream, ActivationExchange* exchange) {
+  UInt8 chunk[1024];
+  const CFIndex got = CFReadStreamRead(stream, chunk, sizeof(chunk));
+  if (got <= 0) return;  // the end or the failure comes as its own event
+  const size_t room = sizeof(responseBuffer) - exchange->kept;
+  if (static_cast<size_t>(got) > room) {
+    XPLMDebugString("Tralix - WARNING: Response truncated\n");
+    std::memcpy(responseBuffer + exchange->kept, chunk, room);
+    exchange->kept += room;
+    exchange->over = true;
+    return;
+  }
+  std::memcpy(responseBuffer + exchange->kept, chunk, static_cast<size_t>(got));
+  exchange->kept += static_cast<size_t>(got);
+}
+
+void OnActivationEvent(CFReadStreamRef stream, CFStreamEventType eventType, void* info) {
+  auto* exchange = static_cast<ActivationExchange*>(info);
+  if (exchange->over) return;
+  if (eventType == kCFStreamEventHasBytesAvailable) {
+    KeepActivationBytes(stream, exchange);
+  } else if (eventType == kCFStreamEventEndEncountered || eventType == kCFStreamEventErrorOccurred) {
+    exchange->over = true;
+  }
+}
+
+// Runs the activation's mode until its answer ended or failed; false when the
+// exchange's time ran out first.
+bool RunActivationExchange(const ActivationExchange& exchange) {
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::duration<double>(kActivationTotalSeconds);
-  size_t kept = 0;
-  *timedOut = false;
-  for (;;) {
+  while (!exchange.over) {
     const double remaining =
         std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
-    if (remaining <= 0.0) {
-      *timedOut = true;
-      break;
-    }
-    if (remaining < kActivationReadTimeoutSeconds) SetReadTimeout(stream, remaining);
-    UInt8 chunk[1024];
-    const CFIndex got = CFReadStreamRead(stream, chunk, sizeof(chunk));
-    if (got <= 0) break;
-    const size_t room = sizeof(responseBuffer) - kept;
-    if (static_cast<size_t>(got) > room) {
-      XPLMDebugString("Tralix - WARNING: Response truncated\n");
-      std::memcpy(responseBuffer + kept, chunk, room);
-      kept += room;
-      break;
-    }
-    std::memcpy(responseBuffer + kept, chunk, static_cast<size_t>(got));
-    kept += static_cast<size_t>(got);
+    if (remaining <= 0.0) return false;
+    // Finished: the stream is no longer scheduled, nothing more can come.
+    if (CFRunLoopRunInMode(ActivationRunLoopMode(), remaining, true) == kCFRunLoopRunFinished) return false;
   }
-  responseBuffer[kept < sizeof(responseBuffer) ? kept : sizeof(responseBuffer) - 1] = '\0';
-  return kept;
+  return true;
 }
 
 }  // namespace
@@ -1070,15 +1111,19 @@ int ActivateApiKey(const char* apiKey, char* tokenOut, size_t tokenOutSize) {
   if (gActivation.timeoutVal)
     CFReadStreamSetProperty(stream, CFSTR("_kCFStreamPropertyReadTimeout"), gActivation.timeoutVal);
 
-  if (!CFReadStreamOpen(stream)) {
-    CFRelease(stream);
+  ActivationExchange exchange = {0, false};
+  CFStreamClientContext context = {0, &exchange, nullptr, nullptr, nullptr};
+  const bool clientSet = CFReadStreamSetClient(stream, kClientEvents, OnActivationEvent, &context);
+  if (clientSet) CFReadStreamScheduleWithRunLoop(stream, CFRunLoopGetCurrent(), ActivationRunLoopMode());
+  if (!clientSet || !CFReadStreamOpen(stream)) {
+    TearDownStream(stream, ActivationRunLoopMode());
     return FailActivationBeforeStream("Tralix - ERROR: Failed to open stream\n");
   }
-  bool timedOut = false;
-  const size_t bodyBytes = ReadActivationResponse(stream, &timedOut);
-  const int result = JudgeActivation(stream, bodyBytes, timedOut, tokenOut, tokenOutSize);
-  CFReadStreamClose(stream);
-  CFRelease(stream);
+  const bool answered = RunActivationExchange(exchange);
+  const size_t kept = exchange.kept;
+  responseBuffer[kept < sizeof(responseBuffer) ? kept : sizeof(responseBuffer) - 1] = '\0';
+  const int result = JudgeActivation(stream, kept, !answered, tokenOut, tokenOutSize);
+  TearDownStream(stream, ActivationRunLoopMode());
   return result;
 }
 
@@ -1206,7 +1251,7 @@ int SendLandingEvent(float verticalSpeed, float altitude, const LandingDataPoint
 void ShutdownNetwork() {
   for (CFReadStreamRef& stream : gOpenStreams) {
     if (!stream) continue;
-    TearDownStream(stream);
+    TearDownStream(stream, RequestRunLoopMode());
     stream = nullptr;
   }
   gOpenStreamCount = 0;

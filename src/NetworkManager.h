@@ -20,9 +20,10 @@ void InitNetwork();
 void ShutdownNetwork();
 int BuildURL(char* dst, size_t dstSize, const char* path, const char* suffix);
 void ReadStreamClientCallBack(CFReadStreamRef stream, CFStreamEventType eventType, void* info);
-// Ends a broadcast or landing event still in flight 30 s after it started, as
-// its read time-out would. Called every flight-loop cycle; nothing to do when
-// no request is in flight.
+// Delivers the stream events already due, then ends each broadcast still in
+// flight 5 s after its open, and each landing event 10 s after, as a read
+// time-out would (elapsed simulator time). Called every flight-loop cycle;
+// nothing to do when no request is in flight.
 void EndOverdueRequests();
 
 int SendAircraftData(float latitude, float longitude, float elevation, float heading,

@@ -1,31 +1,35 @@
-// X-Plane on macOS runs the main thread's CFRunLoop between plug-in callbacks.
-// Elsewhere nothing does, so a flight-loop callback runs it once per frame,
-// without waiting, and stream events arrive between the main callback's calls.
+// One flight-loop callback, every frame, runs the plug-in's request mode once
+// without waiting: stream events arrive between the main callback's calls on
+// every platform, in any host that runs flight loops.
 #include "RunLoopPump.h"
 
 #include "XPLMProcessing.h"
 
-#if APL
-
-void StartRunLoopPump() {}
-void StopRunLoopPump() {}
-
-#else
-
-#include <CoreFoundation/CoreFoundation.h>
+#if !APL
+#include <CFNetwork/CFNetwork.h>
+#endif
 
 namespace {
 
 constexpr float kEveryFrame = -1.0f;
 
 float PumpRunLoop(float, float, int, void*) {
-  CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, true);
+  CFRunLoopRunInMode(RequestRunLoopMode(), 0, true);
   return kEveryFrame;
 }
 
 }  // namespace
 
+CFRunLoopMode RequestRunLoopMode() {
+  static const CFRunLoopMode mode = CFSTR("net.tralix.bridge.requests");
+  return mode;
+}
+
 void StartRunLoopPump() { XPLMRegisterFlightLoopCallback(PumpRunLoop, kEveryFrame, nullptr); }
 void StopRunLoopPump() { XPLMUnregisterFlightLoopCallback(PumpRunLoop, nullptr); }
 
+#if APL
+void StopNetworkWorker() {}
+#else
+void StopNetworkWorker() { CFStandInShutdownTransport(); }
 #endif

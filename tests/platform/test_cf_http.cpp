@@ -10,11 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,8 +44,9 @@ struct RequestSetup {
   std::string url;
   std::vector<std::pair<std::string, std::string>> headers = {{"Content-Type", "application/json"}};
   std::string body = "{}";
-  double readTimeoutSeconds = 10.0;
+  double readTimeoutSeconds = 10.0;  // bounds nothing, as on Apple
   bool autoRedirect = false;  // set only when true; unset is Apple's default (no redirects)
+  bool persistent = false;    // likewise
 };
 
 // What a client registered for has-bytes, end and error saw of one scheduled
@@ -115,6 +118,8 @@ CFReadStreamRef MakeStream(const RequestSetup &setup) {
   CFRelease(request);
   if (stream == nullptr) return nullptr;
   if (setup.autoRedirect) CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue);
+  if (setup.persistent)
+    CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPAttemptPersistentConnection, kCFBooleanTrue);
   CFNumberRef timeout = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &setup.readTimeoutSeconds);
   CFReadStreamSetProperty(stream, CFSTR("_kCFStreamPropertyReadTimeout"), timeout);
   CFRelease(timeout);
@@ -185,6 +190,11 @@ RequestSetup Broadcast() {
   return {kBroadcastUrl, {{"Content-Type", "application/json"}, {"datakeytoken", kToken}}, kBroadcastBody};
 }
 
+RequestSetup Persistent(RequestSetup setup) {
+  setup.persistent = true;
+  return setup;
+}
+
 // A service the sandbox trusts, offering only `tlsOnlyVersion` when set.
 ServiceOptions Trusted(int port, const std::string &address = "127.0.0.1", const std::string &tlsOnlyVersion = "") {
   ServiceOptions options;
@@ -252,6 +262,100 @@ TEST_F(CFHttp, AnExchangeArrivesWholeOnlyThroughTheRunLoopAndNoLineBreakReachesT
   for (const char *absent : {"Expect", "X-Crlf", "X-Lf", "X-Smuggled"}) EXPECT_FALSE(request.HasHeader(absent)) << absent;
 }
 
+// Each row is one point where Apple's HTTP stream (as its open source shows it)
+// promises less than a client might hope; the stand-in promises no more.
+TEST_F(CFHttp, PromisesNoMoreThanCFNetwork) {
+  const std::pair<const char *, std::function<void()>> rows[] = {
+      {"the read time-out bounds nothing, scheduled or blocking, before or after the first byte",
+       [&] {
+         Fault late, trickle;
+         late.delay = 1200ms;
+         trickle.body = "{}";
+         trickle.trickleChunkBytes = 1;
+         trickle.trickleInterval = 600ms;
+         RequestSetup setup = Broadcast();
+         setup.readTimeoutSeconds = 0.2;
+         for (const Fault &fault : {late, trickle}) {
+           service->AddFault(fault);
+           EXPECT_EQ(RunScheduled(setup).events.back(), kEnd);
+           service->AddFault(fault);
+           EXPECT_EQ(RunSynchronous(setup).events, std::vector<CFStreamEventType>{kEnd});
+         }
+       }},
+      {"properties are taken before open and refused after", [&] {
+         CFReadStreamRef stream = MakeStream(Broadcast());
+         double seconds = 2.5;
+         CFNumberRef timeout = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &seconds);
+         EXPECT_TRUE(CFReadStreamSetProperty(stream, CFSTR("_kCFStreamPropertyReadTimeout"), timeout));
+         auto stored = (CFNumberRef)CFReadStreamCopyProperty(stream, CFSTR("_kCFStreamPropertyReadTimeout"));
+         double read = 0;
+         CFNumberGetValue(stored, kCFNumberDoubleType, &read);
+         EXPECT_EQ(read, 2.5);
+         CFRelease(stored);
+         ASSERT_TRUE(CFReadStreamOpen(stream));
+         EXPECT_FALSE(CFReadStreamSetProperty(stream, CFSTR("_kCFStreamPropertyReadTimeout"), timeout));
+         EXPECT_FALSE(CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPShouldAutoredirect, kCFBooleanTrue));
+         EXPECT_FALSE(CFReadStreamSetProperty(stream, kCFStreamPropertyHTTPAttemptPersistentConnection, kCFBooleanTrue));
+         CFRelease(timeout);
+         CFReadStreamClose(stream);
+         CFRelease(stream);
+       }},
+      {"each request has a connection of its own and says Connection: close", [&] {
+         long opened = CFStandInConnectionsOpened();
+         service->ClearRequests();
+         EXPECT_EQ(RunScheduled(Broadcast()).status, 200);
+         EXPECT_EQ(RunScheduled(Broadcast()).status, 200);
+         EXPECT_EQ(CFStandInConnectionsOpened(), opened + 2);
+         for (const auto &request : service->Requests()) EXPECT_EQ(request.Header("Connection"), "close");
+       }},
+      {"a client that leaves its bytes gets has-bytes again, the end only once they were read", [&] {
+         std::vector<CFStreamEventType> events;
+         CFReadStreamRef stream = MakeStream(Broadcast());
+         CFStreamClientContext context = {0, &events, nullptr, nullptr, nullptr};
+         CFReadStreamSetClient(stream, kBytes | kEnd | kError,
+                               [](CFReadStreamRef, CFStreamEventType type, void *info) {
+                                 static_cast<std::vector<CFStreamEventType> *>(info)->push_back(type);
+                               },
+                               &context);
+         CFReadStreamScheduleWithRunLoop(stream, CFRunLoopGetCurrent(), kCFRunLoopDefaultMode);
+         ASSERT_TRUE(CFReadStreamOpen(stream));
+         ASSERT_EQ(CFStandInWaitForTransportIdle(10), 1);
+         for (int pass = 0; pass < 3; ++pass) CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, true);
+         EXPECT_EQ(events, std::vector<CFStreamEventType>(3, kBytes));
+         UInt8 buffer[1024];
+         while (CFReadStreamRead(stream, buffer, sizeof buffer) > 0) {
+         }
+         CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, true);
+         EXPECT_EQ(events.back(), kEnd);
+         ::TearDown(stream);
+       }},
+      {"a failed stream keeps its error status after close", [&] {
+         CFReadStreamRef stream = MakeStream({"https://api.tralix.net:1/api/v1/data/client/event"});
+         ASSERT_TRUE(CFReadStreamOpen(stream));
+         UInt8 buffer[16];
+         EXPECT_EQ(CFReadStreamRead(stream, buffer, sizeof buffer), -1);
+         CFReadStreamClose(stream);
+         EXPECT_EQ(CFReadStreamGetStatus(stream), kCFStreamStatusError);
+         EXPECT_EQ(CFReadStreamGetError(stream).error, 61);
+         CFRelease(stream);
+       }},
+      {"no proxy from the environment: the connection goes direct", [&] {
+         int proxy = Listen(8448);
+         for (const char *name : {"https_proxy", "HTTPS_PROXY", "all_proxy"}) setenv(name, "http://127.0.0.1:8448", 1);
+         Outcome direct = RunScheduled(Broadcast());
+         for (const char *name : {"https_proxy", "HTTPS_PROXY", "all_proxy"}) unsetenv(name);
+         EXPECT_EQ(direct.status, 200);
+         pollfd waiting{proxy, POLLIN, 0};
+         EXPECT_EQ(poll(&waiting, 1, 0), 0) << "the proxy was asked";
+         close(proxy);
+       }},
+  };
+  for (const auto &[point, check] : rows) {
+    SCOPED_TRACE(point);
+    check();
+  }
+}
+
 TEST_F(CFHttp, FailedConnectionsReportWhatHappened) {
   // Servers a client must not talk to: a certificate no trusted CA signed, one
   // that does not name the address it is reached at, and trusted ones below the
@@ -266,7 +370,6 @@ TEST_F(CFHttp, FailedConnectionsReportWhatHappened) {
     refused.push_back(std::make_unique<DevService>(options));
     refused.back()->Start();
   }
-  int silent = Listen(8444);  // never accepts: a TLS handshake gets no byte
   // A plain-HTTP server whose answer has no status line.
   int listener = Listen(8447);
   std::thread garbage([listener] {
@@ -277,8 +380,7 @@ TEST_F(CFHttp, FailedConnectionsReportWhatHappened) {
     (void)send(connection, answer, sizeof answer - 1, MSG_NOSIGNAL);
     close(connection);
   });
-  Fault held, redirectLoop;
-  held.delay = 30s;
+  Fault redirectLoop;
   redirectLoop.redirect = true;
   redirectLoop.count = -1;
 
@@ -297,14 +399,11 @@ TEST_F(CFHttp, FailedConnectionsReportWhatHappened) {
       {"https://api.tralix.net:8445/api/v1/data/client/event", kCFStreamErrorDomainSSL, -9800},  // static RSA
       {"https://api.tralix.net:8446/api/v1/data/client/event", kCFStreamErrorDomainSSL, -9800},  // TLS 1.1
       {"http://api.tralix.net:8447/api/v1/data/client/event", kCFStreamErrorDomainHTTP, -1},  // no status line
-      {"https://api.tralix.net:8444/api/v1/data/client/event", kCFStreamErrorDomainPOSIX, 60},  // ETIMEDOUT on macOS
-      {kBroadcastUrl, kCFStreamErrorDomainPOSIX, 60, held},
       {kBroadcastUrl, kCFStreamErrorDomainHTTP, kCFStreamErrorHTTPRedirectionLoop, redirectLoop},
   };
   for (const Case &test : cases) {
     if (test.answer) service->AddFault(*test.answer);
     RequestSetup setup{test.url};
-    setup.readTimeoutSeconds = 0.5;
     setup.autoRedirect = true;
     auto started = std::chrono::steady_clock::now();
     Outcome outcome = RunScheduled(setup);
@@ -313,13 +412,11 @@ TEST_F(CFHttp, FailedConnectionsReportWhatHappened) {
     EXPECT_EQ(outcome.error.domain, test.domain) << test.url;
     EXPECT_EQ(outcome.error.error, test.code) << test.url;
     EXPECT_TRUE(outcome.status == -1 || test.answer) << test.url << ": a response header without a response";
-    EXPECT_GE(elapsed, test.code == 60 ? 450ms : 0ms) << test.url << ": the read timeout is 0.5 s";
     EXPECT_LT(elapsed, 2500ms) << test.url;
   }
   for (const auto &server : refused) EXPECT_EQ(server->RequestCount(), 0u) << server->Port();
   garbage.join();
   close(listener);
-  close(silent);
 
   // A body that never ends is read no further than 8 MiB.
   Fault endless;
@@ -333,16 +430,18 @@ TEST_F(CFHttp, FailedConnectionsReportWhatHappened) {
   EXPECT_LE(unbounded.body.size(), size_t{8} << 20);
 }
 
-TEST_F(CFHttp, OneConnectionServesTheHostAndARequestLostOnItIsNotSentAgain) {
+TEST_F(CFHttp, APersistentConnectionServesTheHostAndARequestLostOnItIsNotSentAgain) {
   long opened = CFStandInConnectionsOpened();
-  EXPECT_EQ(RunScheduled(Broadcast()).status, 200);
-  EXPECT_EQ(RunScheduled({"https://api.tralix.net/api/v1/data/client/event", {{"datakeytoken", kToken}}}).status, 200);
+  EXPECT_EQ(RunScheduled(Persistent(Broadcast())).status, 200);
+  EXPECT_EQ(RunScheduled(Persistent({"https://api.tralix.net/api/v1/data/client/event", {{"datakeytoken", kToken}}})).status,
+            200);
   EXPECT_EQ(CFStandInConnectionsOpened(), opened + 1);
+  EXPECT_FALSE(service->Requests().at(1).HasHeader("Connection"));
 
   Fault drop;
   drop.closeWithoutAnswer = true;
   service->AddFault(drop);
-  Outcome lost = RunScheduled(Broadcast());
+  Outcome lost = RunScheduled(Persistent(Broadcast()));
   EXPECT_EQ(lost.events, kOnlyError);
   EXPECT_EQ(lost.error.domain, kCFStreamErrorDomainHTTP);
   EXPECT_EQ(lost.error.error, -4);  // connection lost

@@ -58,12 +58,16 @@ void FreeEverything() {
   ForgetRunLoops();
 }
 
+// The worker is stopped by its user (CFStandInShutdownTransport), never here:
+// on Windows this runs under the loader lock, where a join never returns. A
+// worker still running may yet touch streams and run loops, so then nothing is
+// freed.
 struct UnloadGuard {
   UnloadGuard() = default;
   UnloadGuard(const UnloadGuard &) = delete;
   UnloadGuard &operator=(const UnloadGuard &) = delete;
   ~UnloadGuard() {
-    ReleaseTransport();
+    if (!ReleaseStoppedTransport()) return;
     FreeEverything();
   }
 };

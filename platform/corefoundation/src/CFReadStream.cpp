@@ -15,6 +15,7 @@ const std::string kAutoredirectName = "kCFStreamPropertyHTTPShouldAutoredirect";
 const std::string kResponseHeaderName = "kCFStreamPropertyHTTPResponseHeader";
 const std::string kFinalUrlName = "kCFStreamPropertyHTTPFinalURL";
 const std::string kReadTimeoutName = "_kCFStreamPropertyReadTimeout";
+const std::string kPersistentName = "kCFStreamPropertyHTTPAttemptPersistentConnection";
 
 StreamState &StateOf(CFReadStreamRef stream, const char *operation) {
   return *Checked<__CFReadStream>(stream, operation)->state;
@@ -37,10 +38,11 @@ bool CloseLocked(StreamState &state) {
   return state.opened && state.outcome == Outcome::Running;
 }
 
+// A stream that failed stays failed, also once closed.
 CFStreamStatus StatusLocked(const StreamState &state) {
   if (!state.opened) return state.closed ? kCFStreamStatusClosed : kCFStreamStatusNotOpen;
-  if (state.closed) return kCFStreamStatusClosed;
   if (state.outcome == Outcome::Failed) return kCFStreamStatusError;
+  if (state.closed) return kCFStreamStatusClosed;
   if (state.outcome == Outcome::Finished && state.Unread() == 0) return kCFStreamStatusAtEnd;
   return state.reading ? kCFStreamStatusReading : kCFStreamStatusOpen;
 }
@@ -52,7 +54,6 @@ CFIndex TakeBytes(StreamState &state, UInt8 *buffer, CFIndex capacity) {
   size_t count = std::min(state.Unread(), static_cast<size_t>(capacity));
   std::memcpy(buffer, state.body.data() + state.bodyOffset, count);
   state.bodyOffset += count;
-  ++state.bytesGeneration;
   if (state.bodyOffset == state.body.size() || (state.bodyOffset > kCompactAfter && state.bodyOffset > state.Unread())) {
     state.body.erase(0, state.bodyOffset);
     state.bodyOffset = 0;
@@ -60,10 +61,19 @@ CFIndex TakeBytes(StreamState &state, UInt8 *buffer, CFIndex capacity) {
   return static_cast<CFIndex>(count);
 }
 
-bool ReadTimeoutValue(CFTypeRef value, double &seconds) {
+bool BooleanValue(CFTypeRef value, bool &flag) {
+  if (value == nullptr || CFGetTypeID(value) != CFBooleanGetTypeID()) return false;
+  flag = CFBooleanGetValue(static_cast<CFBooleanRef>(value));
+  return true;
+}
+
+bool ReadTimeoutValue(CFTypeRef value, double &stored) {
   if (value == nullptr || CFGetTypeID(value) != CFNumberGetTypeID()) return false;
+  double seconds = 0;
   CFNumberGetValue(static_cast<CFNumberRef>(value), kCFNumberDoubleType, &seconds);
-  return std::isfinite(seconds) && seconds >= 0;
+  if (!std::isfinite(seconds) || seconds < 0) return false;
+  stored = seconds;
+  return true;
 }
 
 }  // namespace
@@ -91,6 +101,7 @@ extern "C" {
 const CFStringRef kCFStreamPropertyHTTPShouldAutoredirect = MakePermanentString(kAutoredirectName.c_str());
 const CFStringRef kCFStreamPropertyHTTPResponseHeader = MakePermanentString(kResponseHeaderName.c_str());
 const CFStringRef kCFStreamPropertyHTTPFinalURL = MakePermanentString(kFinalUrlName.c_str());
+const CFStringRef kCFStreamPropertyHTTPAttemptPersistentConnection = MakePermanentString(kPersistentName.c_str());
 
 const SInt32 kCFStreamErrorDomainSSL = 3;
 const SInt32 kCFStreamErrorDomainHTTP = 4;
@@ -112,17 +123,11 @@ Boolean CFReadStreamSetProperty(CFReadStreamRef stream, CFStreamPropertyKey prop
   if (InjectedFailure("CFReadStreamSetProperty")) return false;
   const std::string &name = StringText(propertyName, "CFReadStreamSetProperty");
   std::lock_guard<std::mutex> lock(StreamMutex());
-  if (name == kAutoredirectName) {
-    if (state.opened || propertyValue == nullptr || CFGetTypeID(propertyValue) != CFBooleanGetTypeID()) return false;
-    state.followRedirects = CFBooleanGetValue(static_cast<CFBooleanRef>(propertyValue));
-    return true;
-  }
-  if (name == kReadTimeoutName) {
-    double seconds = 0;
-    if (!ReadTimeoutValue(propertyValue, seconds)) return false;
-    state.readTimeoutSeconds = seconds;
-    return true;
-  }
+  // Apple's HTTP stream refuses every property once it is past not-open.
+  if (state.opened || state.closed) return false;
+  if (name == kAutoredirectName) return BooleanValue(propertyValue, state.followRedirects);
+  if (name == kPersistentName) return BooleanValue(propertyValue, state.persistentConnection);
+  if (name == kReadTimeoutName) return ReadTimeoutValue(propertyValue, state.readTimeoutSeconds);
   return false;
 }
 
@@ -146,6 +151,7 @@ CFTypeRef CFReadStreamCopyProperty(CFReadStreamRef stream, CFStreamPropertyKey p
     return url;
   }
   if (name == kAutoredirectName) return state.followRedirects ? kCFBooleanTrue : kCFBooleanFalse;
+  if (name == kPersistentName) return state.persistentConnection ? kCFBooleanTrue : kCFBooleanFalse;
   if (name == kReadTimeoutName) {
     double seconds = state.readTimeoutSeconds;
     lock.unlock();
@@ -215,7 +221,6 @@ Boolean CFReadStreamOpen(CFReadStreamRef stream) {
     std::lock_guard<std::mutex> lock(StreamMutex());
     if (state->opened || state->closed) return false;
     state->opened = true;
-    state->openedAt = std::chrono::steady_clock::now();
     state->openEventDue = true;
     AnnounceChange(*state);
   }

@@ -40,7 +40,9 @@ bool HasSourcesIn(const __CFRunLoop &loop, const std::string &mode) {
 
 // The next event the stream owes its client, marked as delivered; None when it
 // owes nothing now. Order: open-completed, then error (which ends the stream),
-// or has-bytes-available while unread bytes remain, then end-encountered.
+// or has-bytes-available while unread bytes remain (again and again to a
+// client that leaves them), then end-encountered once they were read, as
+// Apple's HTTP stream does.
 CFStreamEventType NextEvent(StreamState &state) {
   if (!state.opened || state.closed || state.client.callback == nullptr) return kCFStreamEventNone;
   CFOptionFlags wanted = state.client.events;
@@ -53,17 +55,11 @@ CFStreamEventType NextEvent(StreamState &state) {
     state.errorDelivered = true;
     return (wanted & kCFStreamEventErrorOccurred) ? kCFStreamEventErrorOccurred : kCFStreamEventNone;
   }
-  bool wantsBytes = (wanted & kCFStreamEventHasBytesAvailable) != 0;
-  bool toldOfLatestBytes = state.notifiedGeneration == state.bytesGeneration;
-  if (state.Unread() > 0 && wantsBytes && !toldOfLatestBytes) {
-    state.notifiedGeneration = state.bytesGeneration;
-    return kCFStreamEventHasBytesAvailable;
+  if (state.Unread() > 0) {
+    return (wanted & kCFStreamEventHasBytesAvailable) ? kCFStreamEventHasBytesAvailable : kCFStreamEventNone;
   }
   if (state.outcome != Outcome::Finished || state.endDelivered) return kCFStreamEventNone;
-  // A client that was told of the bytes and left them, or never asked for
-  // them, has dropped them.
   state.endDelivered = true;
-  state.bodyOffset = state.body.size();
   return (wanted & kCFStreamEventEndEncountered) ? kCFStreamEventEndEncountered : kCFStreamEventNone;
 }
 
@@ -154,6 +150,8 @@ CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds
       event.callback(event.stream, event.type, event.info);
       CFRelease(event.stream);
       if (returnAfterSourceHandled) return kCFRunLoopRunHandledSource;
+      // A client that leaves its bytes is owed has-bytes again at once.
+      if (Clock::now() >= deadline) return kCFRunLoopRunTimedOut;
       lock.lock();
       continue;
     }

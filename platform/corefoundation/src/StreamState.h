@@ -28,7 +28,8 @@ struct ClientRegistration {
   CFStreamClientContext context{};
 };
 
-// Without the read-timeout property a stream waits this long for a byte.
+// What the read-timeout property reads as until set. Like Apple's HTTP stream,
+// this one keeps the value and bounds nothing by it.
 constexpr double kDefaultReadTimeoutSeconds = 75.0;
 
 struct StreamState {
@@ -38,13 +39,13 @@ struct StreamState {
 
   const RequestParts request;
   bool followRedirects = false;
+  bool persistentConnection = false;  // otherwise a connection of its own, "Connection: close"
   double readTimeoutSeconds = kDefaultReadTimeoutSeconds;
 
   __CFReadStream *handle = nullptr;  // the CF object; null once it was freed
   bool opened = false;
   bool closed = false;
   bool reading = false;  // a blocking read waits for bytes
-  std::chrono::steady_clock::time_point openedAt;
 
   // What the worker delivered.
   Outcome outcome = Outcome::Running;
@@ -61,8 +62,6 @@ struct StreamState {
   bool openEventDue = false;
   bool errorDelivered = false;
   bool endDelivered = false;
-  std::uint64_t bytesGeneration = 0;     // bumped when bytes arrive or are read
-  std::uint64_t notifiedGeneration = 0;  // generation of the last has-bytes event
 
   std::condition_variable changed;  // blocking readers wait here
 };

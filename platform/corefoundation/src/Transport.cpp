@@ -1,8 +1,11 @@
 // The network worker. One thread owns one curl multi handle: name resolution,
 // connecting, TLS and the transfers all happen here, never on the threads that
-// open, read and run the streams. The multi handle keeps connections alive, so
-// requests to the same host reuse them. Results reach the streams through
-// StreamState under StreamMutex(); the worker never calls back into clients.
+// open, read and run the streams. As in CFNetwork, each request has a
+// connection of its own and says "Connection: close", unless the stream asked
+// for a persistent connection; those are kept alive and reused. Nothing but
+// connecting is bounded in time here: a client keeps its own bounds. Results
+// reach the streams through StreamState under StreamMutex(); the worker never
+// calls back into clients.
 #include "Transport.h"
 
 #include "ErrorMapping.h"
@@ -24,12 +27,13 @@
 namespace cfstandin {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr char kUserAgent[] = "CFNetwork-stand-in (libcurl)";
 constexpr long kMaxRedirects = 10;
 constexpr long kMaxIdleConnections = 8;
 constexpr int kIdlePollMilliseconds = 1000;
+// Connecting (TLS included) gives up after this long, as a TCP stack's connect
+// does; the read-timeout property bounds nothing.
+constexpr long kConnectTimeoutSeconds = 75;
 // TLS 1.2 suites with forward secrecy and an AEAD cipher; TLS 1.3 keeps
 // OpenSSL's own suites, which all are.
 constexpr char kTls12Ciphers[] =
@@ -54,7 +58,6 @@ struct Exchange {
   bool headStarted = false;
   bool headPublished = false;
   bool paused = false;
-  Clock::time_point lastByteAt;
   size_t bodyOffsetSent = 0;       // how much of the request body libcurl has taken
   bool rewindForRedirect = false;  // a followed redirect may send the body once more
   bool followingRedirect = false;  // the last header block was a redirect being followed
@@ -105,7 +108,6 @@ void PublishHead(Exchange &exchange) {
 size_t OnHeaderLine(char *buffer, size_t size, size_t count, void *userData) {
   auto &exchange = *static_cast<Exchange *>(userData);
   size_t length = size * count;
-  exchange.lastByteAt = Clock::now();
   std::string line(buffer, length);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
 
@@ -152,8 +154,6 @@ size_t OnBodyBytes(char *buffer, size_t size, size_t count, void *userData) {
   }
   PublishHead(exchange);
   state.body.append(buffer, length);
-  ++state.bytesGeneration;
-  exchange.lastByteAt = Clock::now();
   AnnounceChange(state);
   return length;
 }
@@ -180,7 +180,7 @@ int OnRewindRequestBody(void *userData, curl_off_t offset, int origin) {
   return CURL_SEEKFUNC_OK;
 }
 
-curl_slist *HeaderListFor(const RequestParts &request) {
+curl_slist *HeaderListFor(const RequestParts &request, bool persistent) {
   curl_slist *list = nullptr;
   for (const auto &field : request.headers) {
     std::string line = field.second.empty() ? field.first + ";" : field.first + ": " + field.second;
@@ -190,6 +190,8 @@ curl_slist *HeaderListFor(const RequestParts &request) {
   // no form content type that the caller did not ask for.
   if (FindHeader(request.headers, "Expect") == nullptr) list = curl_slist_append(list, "Expect:");
   if (FindHeader(request.headers, "Content-Type") == nullptr) list = curl_slist_append(list, "Content-Type:");
+  if (!persistent && FindHeader(request.headers, "Connection") == nullptr)
+    list = curl_slist_append(list, "Connection: close");
   return list;
 }
 
@@ -218,6 +220,7 @@ class Worker {
  public:
   void Post(CommandKind kind, const std::shared_ptr<StreamState> &state);
   void Stop();
+  bool Running();
   bool WaitForIdle(double timeoutSeconds);
 
   std::atomic<long> activeTransfers{0};
@@ -230,8 +233,6 @@ class Worker {
   void Handle(const Command &command);
   void Begin(const std::shared_ptr<StreamState> &state);
   void Finish(CURL *easy, CURLcode result);
-  void ExpireTimeouts();
-  int MillisecondsToNextDeadline();
   void Discard(StreamState *key);
   void DiscardAll();
   static void CancelNotStarted(const std::vector<Command> &commands);
@@ -250,7 +251,7 @@ class Worker {
   std::map<StreamState *, std::unique_ptr<Exchange>> exchanges_;  // worker thread only
 };
 
-// Created on first use and deleted when the library unloads (ReleaseTransport).
+// Created on first use; deleted when the library unloads, if stopped by then.
 std::mutex gWorkerMutex;
 Worker *gWorker = nullptr;
 
@@ -300,6 +301,11 @@ void Worker::Stop() {
   idle_.notify_all();
 }
 
+bool Worker::Running() {
+  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+  return thread_.joinable();
+}
+
 bool Worker::WaitForIdle(double timeoutSeconds) {
   std::unique_lock<std::mutex> lock(queueMutex_);
   return idle_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
@@ -340,14 +346,13 @@ void Worker::Run() {
     while (CURLMsg *message = curl_multi_info_read(multi_, &remaining)) {
       if (message->msg == CURLMSG_DONE) Finish(message->easy_handle, message->data.result);
     }
-    ExpireTimeouts();
     {
       std::lock_guard<std::mutex> lock(queueMutex_);
       unhandledCommands_ -= static_cast<long>(commands.size());
       activeTransfers = static_cast<long>(exchanges_.size());
       if (unhandledCommands_ == 0 && exchanges_.empty()) idle_.notify_all();
     }
-    curl_multi_poll(multi_, nullptr, 0, MillisecondsToNextDeadline(), nullptr);
+    curl_multi_poll(multi_, nullptr, 0, kIdlePollMilliseconds, nullptr);
   }
   DiscardAll();
   {
@@ -373,7 +378,6 @@ void Worker::Handle(const Command &command) {
       auto found = exchanges_.find(key);
       if (found == exchanges_.end() || !found->second->paused) break;
       found->second->paused = false;
-      found->second->lastByteAt = Clock::now();
       curl_easy_pause(found->second->easy, CURLPAUSE_CONT);
       break;
     }
@@ -383,11 +387,12 @@ void Worker::Handle(const Command &command) {
 void Worker::Begin(const std::shared_ptr<StreamState> &state) {
   auto exchange = std::make_unique<Exchange>();
   exchange->state = state;
+  bool persistent;
   {
     std::lock_guard<std::mutex> lock(StreamMutex());
     if (state->closed) return;
     exchange->followRedirects = state->followRedirects;
-    exchange->lastByteAt = state->openedAt;
+    persistent = state->persistentConnection;
   }
   const RequestParts &request = state->request;
   CURL *easy = curl_easy_init();
@@ -399,7 +404,7 @@ void Worker::Begin(const std::shared_ptr<StreamState> &state) {
     return;
   }
   exchange->easy = easy;
-  exchange->headerList = HeaderListFor(request);
+  exchange->headerList = HeaderListFor(request, persistent);
   bool https = StartsWith(request.url, "https:") || StartsWith(request.url, "HTTPS:");
 
   curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
@@ -422,6 +427,13 @@ void Worker::Begin(const std::shared_ptr<StreamState> &state) {
   // keeping the parsed store.
   curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  // Direct, as CFNetwork without a proxy property: no proxy from the environment.
+  curl_easy_setopt(easy, CURLOPT_PROXY, "");
+  if (!persistent) {
+    curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+  }
   curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
   curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   // Dropping an exchange while its name is still resolving must not wait for
@@ -457,7 +469,10 @@ void Worker::Finish(CURL *easy, CURLcode result) {
     std::lock_guard<std::mutex> lock(StreamMutex());
     StreamState &state = *exchange.state;
     if (effectiveUrl != nullptr) state.finalUrl = effectiveUrl;
-    if (result == CURLE_OK) {
+    if (state.closed) {
+      // Closed by its client first: it stays closed, not failed.
+      state.outcome = Outcome::Finished;
+    } else if (result == CURLE_OK) {
       PublishHead(exchange);
       state.outcome = Outcome::Finished;
     } else {
@@ -469,40 +484,6 @@ void Worker::Finish(CURL *easy, CURLcode result) {
     AnnounceChange(state);
   }
   Discard(exchange.state.get());
-}
-
-void Worker::ExpireTimeouts() {
-  auto now = Clock::now();
-  std::vector<StreamState *> expired;
-  {
-    std::lock_guard<std::mutex> lock(StreamMutex());
-    for (auto &entry : exchanges_) {
-      Exchange &exchange = *entry.second;
-      double limit = exchange.state->readTimeoutSeconds;
-      if (exchange.paused || limit <= 0) continue;
-      if (now - exchange.lastByteAt < std::chrono::duration<double>(limit)) continue;
-      exchange.state->outcome = Outcome::Failed;
-      exchange.state->error = {kDomainPOSIX, kDarwinETIMEDOUT};
-      AnnounceChange(*exchange.state);
-      expired.push_back(entry.first);
-    }
-  }
-  for (StreamState *key : expired) Discard(key);
-}
-
-int Worker::MillisecondsToNextDeadline() {
-  auto now = Clock::now();
-  auto wait = std::chrono::milliseconds(kIdlePollMilliseconds);
-  std::lock_guard<std::mutex> lock(StreamMutex());
-  for (auto &entry : exchanges_) {
-    Exchange &exchange = *entry.second;
-    double limit = exchange.state->readTimeoutSeconds;
-    if (exchange.paused || limit <= 0) continue;
-    auto deadline = exchange.lastByteAt + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
-    auto untilDeadline = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-    wait = std::min(wait, std::max(untilDeadline, std::chrono::milliseconds(0)));
-  }
-  return static_cast<int>(wait.count());
 }
 
 void Worker::Discard(StreamState *key) {
@@ -522,7 +503,7 @@ void Worker::DiscardAll() {
     std::lock_guard<std::mutex> lock(StreamMutex());
     for (auto &entry : exchanges_) {
       StreamState &state = *entry.second->state;
-      if (state.outcome != Outcome::Running) continue;
+      if (state.outcome != Outcome::Running || state.closed) continue;
       state.outcome = Outcome::Failed;
       state.error = {kDomainPOSIX, kDarwinECANCELED};
       AnnounceChange(state);
@@ -538,7 +519,7 @@ void Worker::CancelNotStarted(const std::vector<Command> &commands) {
   std::lock_guard<std::mutex> lock(StreamMutex());
   for (const Command &command : commands) {
     StreamState &state = *command.state;
-    if (command.kind != CommandKind::Start || state.outcome != Outcome::Running) continue;
+    if (command.kind != CommandKind::Start || state.outcome != Outcome::Running || state.closed) continue;
     state.outcome = Outcome::Failed;
     state.error = {kDomainPOSIX, kDarwinECANCELED};
     AnnounceChange(state);
@@ -552,12 +533,13 @@ void CancelTransfer(const std::shared_ptr<StreamState> &state) { TheWorker().Pos
 void ResumeTransfer(const std::shared_ptr<StreamState> &state) { TheWorker().Post(CommandKind::Resume, state); }
 void StopTransport() { TheWorker().Stop(); }
 
-void ReleaseTransport() {
+bool ReleaseStoppedTransport() {
   std::lock_guard<std::mutex> lock(gWorkerMutex);
-  if (gWorker == nullptr) return;
-  gWorker->Stop();
+  if (gWorker == nullptr) return true;
+  if (gWorker->Running()) return false;
   delete gWorker;
   gWorker = nullptr;
+  return true;
 }
 
 }  // namespace cfstandin

@@ -16,7 +16,8 @@ void CancelTransfer(const std::shared_ptr<StreamState> &state);
 void ResumeTransfer(const std::shared_ptr<StreamState> &state);
 // Ends every exchange and joins the worker; the next start begins anew.
 void StopTransport();
-// Stops the worker and frees it; at unload.
-void ReleaseTransport();
+// At unload: frees a stopped worker and returns true; false, touching nothing,
+// while it still runs.
+bool ReleaseStoppedTransport();
 
 }  // namespace cfstandin

@@ -4,9 +4,9 @@
 // record results in StreamState under StreamMutex() and announce them, so
 // events reach clients through the run loop as on every other system.
 //
-// Each request has its own connection ("Connection: close"), no proxy, no
-// redirect followed unless the stream asked for it (and never from https to
-// http), TLS 1.2 or later, a connect bound of 75 s and no other time-out: the
+// Each request has its own connection ("Connection: close") unless the stream
+// asked to keep it, no proxy, no redirect followed unless the stream asked for
+// it (and never from https to http), TLS 1.2 or later, a connect bound of 75 s and no other time-out: the
 // caller bounds its requests on its own clock.
 #include "Transport.h"
 
@@ -284,7 +284,6 @@ void OnReadComplete(Exchange &exchange, DWORD count) {
       next = Next::kClose;
     } else {
       state.body.append(exchange.buffer.data(), count);
-      ++state.bytesGeneration;
       AnnounceChange(state);
       if (state.Unread() >= kMaxUnreadBytes) {
         state.pausedForReader = true;
@@ -352,25 +351,34 @@ std::wstring TargetOf(const URL_COMPONENTS &parts) {
   return target.empty() ? L"/" : target;
 }
 
-// The request says it is the connection's only one: WinHTTP closes the
-// connection when keep-alive is off but does not say so on the wire.
-std::wstring HeaderBlockOf(const RequestParts &request) {
+// What the stream asked for besides its message.
+struct StreamWishes {
+  bool followRedirects = false;
+  bool persistentConnection = false;
+};
+
+// Without a kept connection the request says it is the connection's only one:
+// WinHTTP closes the connection when keep-alive is off but does not say so.
+std::wstring HeaderBlockOf(const RequestParts &request, bool persistentConnection) {
   std::wstring block;
   for (const auto &field : request.headers) block += Wide(field.first) + L": " + Wide(field.second) + L"\r\n";
-  if (FindHeader(request.headers, "Connection") == nullptr) block += L"Connection: close\r\n";
+  if (!persistentConnection && FindHeader(request.headers, "Connection") == nullptr)
+    block += L"Connection: close\r\n";
   return block;
 }
 
-bool ApplyRequestOptions(HINTERNET request, bool followRedirects) {
+bool ApplyRequestOptions(HINTERNET request, const StreamWishes &wishes) {
   DWORD features = WINHTTP_DISABLE_KEEP_ALIVE;
-  if (!WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof(features))) return false;
-  if (!followRedirects) return true;
+  if (!wishes.persistentConnection &&
+      !WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof(features)))
+    return false;
+  if (!wishes.followRedirects) return true;
   DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
   return WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy)) != FALSE;
 }
 
 // Opens the connection and request handles; an error code when it cannot.
-DWORD OpenHandles(Exchange &exchange, bool followRedirects) {
+DWORD OpenHandles(Exchange &exchange, const StreamWishes &wishes) {
   const RequestParts &request = exchange.state->request;
   HINTERNET session = TheRegistry().Session();
   if (session == nullptr) return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WINHTTP_INTERNAL_ERROR;
@@ -390,13 +398,13 @@ DWORD OpenHandles(Exchange &exchange, bool followRedirects) {
   exchange.request = WinHttpOpenRequest(exchange.connection, method.c_str(), TargetOf(parts).c_str(), version,
                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
   if (exchange.request == nullptr) return GetLastError();
-  if (!ApplyRequestOptions(exchange.request, followRedirects)) return GetLastError();
+  if (!ApplyRequestOptions(exchange.request, wishes)) return GetLastError();
   return ERROR_SUCCESS;
 }
 
-DWORD SendRequest(Exchange &exchange) {
+DWORD SendRequest(Exchange &exchange, bool persistentConnection) {
   const RequestParts &request = exchange.state->request;
-  const std::wstring headers = HeaderBlockOf(request);
+  const std::wstring headers = HeaderBlockOf(request, persistentConnection);
   if (!headers.empty() &&
       !WinHttpAddRequestHeaders(exchange.request, headers.c_str(), static_cast<DWORD>(headers.size()),
                                 WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
@@ -432,17 +440,17 @@ void Abandon(const std::shared_ptr<Exchange> &exchange, DWORD error) {
 void StartTransfer(const std::shared_ptr<StreamState> &state) {
   auto exchange = std::make_shared<Exchange>();
   exchange->state = state;
-  bool followRedirects;
+  StreamWishes wishes;
   {
     std::lock_guard<std::mutex> lock(StreamMutex());
     if (state->closed) return;
-    followRedirects = state->followRedirects;
+    wishes = {state->followRedirects, state->persistentConnection};
     state->finalUrl = state->request.url;
   }
   if (!TheRegistry().Add(exchange)) return;
   ++TheRegistry().requestsStarted;
-  DWORD error = OpenHandles(*exchange, followRedirects);
-  if (error == ERROR_SUCCESS) error = SendRequest(*exchange);
+  DWORD error = OpenHandles(*exchange, wishes);
+  if (error == ERROR_SUCCESS) error = SendRequest(*exchange, wishes.persistentConnection);
   if (error != ERROR_SUCCESS) {
     Abandon(exchange, error);
     return;
@@ -509,8 +517,6 @@ void StopTransport() {
   registry.CloseSession();
 }
 
-void ReleaseTransport() { StopTransport(); }
-
 // At unload, once the plug-in's stop path has stopped the transport: true when
 // nothing is left in WinHTTP's hands (the session is closed then); false,
 // touching nothing, otherwise.
@@ -529,7 +535,7 @@ int CFStandInWaitForTransportIdle(double timeoutSeconds) {
   return cfstandin::TheRegistry().WaitForIdle(static_cast<DWORD>(timeoutSeconds * 1000)) ? 1 : 0;
 }
 long CFStandInActiveTransfers(void) { return cfstandin::TheRegistry().Active(); }
-// Every request has a connection of its own.
+// WinHTTP does not tell whether it reused a connection: every request counts.
 long CFStandInConnectionsOpened(void) { return cfstandin::TheRegistry().requestsStarted.load(); }
 long CFStandInRequestsStarted(void) { return cfstandin::TheRegistry().requestsStarted.load(); }
 void CFStandInShutdownTransport(void) { cfstandin::StopTransport(); }

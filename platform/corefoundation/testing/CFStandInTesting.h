@@ -3,6 +3,7 @@
 #ifndef TRALIX_STANDIN_CFSTANDINTESTING_H
 #define TRALIX_STANDIN_CFSTANDINTESTING_H
 
+#include <CFNetwork/CFNetwork.h>
 #include <CoreFoundation/CoreFoundation.h>
 
 #ifdef __cplusplus
@@ -40,9 +41,7 @@ long CFStandInActiveTransfers(void);
 long CFStandInConnectionsOpened(void);
 /* Requests handed to the worker since start. */
 long CFStandInRequestsStarted(void);
-/* Stops and joins the worker, as unloading does; the next open starts it again.
-   Transfers still running end with an error. */
-void CFStandInShutdownTransport(void);
+/* CFStandInShutdownTransport (CFNetwork.h) stops and joins the worker. */
 
 #ifdef __cplusplus
 }

@@ -17,6 +17,22 @@ namespace e2e {
 namespace fs = std::filesystem;
 
 constexpr double kFrameSeconds = 0.05;
+// A request in flight holds the simulator clock this long (wall time).
+constexpr double kHoldSeconds = 1.0;
+
+double WallSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+tralix::dev::ServiceOptions TrustedServiceOptions(tralix::dev::Stall stall) {
+  tralix::dev::ServiceOptions options;
+  options.port = 443;
+  options.identity = tralix::dev::LoadTlsIdentity(std::getenv("TRALIX_SANDBOX_CERT"),
+                                                  std::getenv("TRALIX_SANDBOX_KEY"), std::getenv("TRALIX_SANDBOX_CA"));
+  options.apiKeys = {{kKey, kToken}};
+  options.stall = stall;
+  return options;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -46,12 +62,7 @@ void ServiceTest::SetUp() {
   const char* key = std::getenv("TRALIX_SANDBOX_KEY");
   const char* ca = std::getenv("TRALIX_SANDBOX_CA");
   if (!std::getenv("TRALIX_SANDBOX") || !cert || !key || !ca) GTEST_SKIP() << "not inside tools/sandbox/tralix-sandbox";
-  tralix::dev::ServiceOptions options;
-  options.port = 443;
-  options.identity = tralix::dev::LoadTlsIdentity(cert, key, ca);
-  options.apiKeys = {{kKey, kToken}};
-  service_ = std::make_unique<tralix::dev::DevService>(options);
-  service_->Start();
+  RestartService(tralix::dev::Stall::kNone);
   xphost::Reset();
 
   const char* root = std::getenv("TRALIX_TEST_TMP");
@@ -66,6 +77,12 @@ void ServiceTest::SetUp() {
 void ServiceTest::TearDown() {
   if (xphost::PluginLoaded()) xphost::UnloadPlugin();
   if (service_) service_->Stop();
+}
+
+void ServiceTest::RestartService(tralix::dev::Stall stall) {
+  if (service_) service_->Stop();
+  service_ = std::make_unique<tralix::dev::DevService>(TrustedServiceOptions(stall));
+  service_->Start();
 }
 
 std::vector<tralix::dev::RecordedRequest> ServiceTest::RequestsTo(const std::string& path) const {
@@ -119,6 +136,8 @@ void FlightDriver::PollLog() {
     }
     landingStarting_ = line.rfind("Tralix - DEBUG: Sending landing event", 0) == 0;
     lines_.push_back(line);
+    lineSimTimes_.push_back(xphost::ElapsedTime());
+    lineWallTimes_.push_back(WallSeconds());
   }
   partial_.erase(0, start);
 }
@@ -127,7 +146,26 @@ int FlightDriver::Count(const std::string& line) const {
   return static_cast<int>(std::count(lines_.begin(), lines_.end(), line));
 }
 
+double FlightDriver::SimTimeOf(const std::string& line) const {
+  const auto found = std::find(lines_.begin(), lines_.end(), line);
+  return found == lines_.end() ? -1.0 : lineSimTimes_[static_cast<size_t>(found - lines_.begin())];
+}
+
+double FlightDriver::WallTimeOf(const std::string& line) const {
+  const auto found = std::find(lines_.begin(), lines_.end(), line);
+  return found == lines_.end() ? -1.0 : lineWallTimes_[static_cast<size_t>(found - lines_.begin())];
+}
+
+// While a request is in flight the clock is held for its first second (wall
+// time), then moves with the wall clock: frames keep pace, and a wait for an
+// answer moves it by the time waited.
 void FlightDriver::Frame(flight_profile::Player* player) {
+  const bool paced = started_ > completed_ && inFlightSince_ >= 0.0;
+  while (paced && WallSeconds() < clockAt_) {
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    xphost::RunFrame(0.0);
+    PollLog();
+  }
   const auto begin = std::chrono::steady_clock::now();
   if (player)
     player->Step(kFrameSeconds);
@@ -135,14 +173,24 @@ void FlightDriver::Frame(flight_profile::Player* player) {
     xphost::RunFrame(kFrameSeconds);
   const auto took = std::chrono::steady_clock::now() - begin;
   longestFrameMs_ = std::max(longestFrameMs_, std::chrono::duration<double, std::milli>(took).count());
+  if (paced) clockAt_ += kFrameSeconds;
 
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   PollLog();
-  while (started_ > completed_ && std::chrono::steady_clock::now() < giveUp) {
+  if (started_ > completed_ && inFlightSince_ < 0.0) {
+    inFlightSince_ = WallSeconds();
+    clockAt_ = inFlightSince_ + kHoldSeconds;
+  }
+  // Until a request completes: one ended at its bound may start the next at once.
+  const int completedBefore = completed_;
+  while (started_ > completed_ && completed_ == completedBefore && WallSeconds() < inFlightSince_ + 60.0) {
     std::this_thread::sleep_for(std::chrono::microseconds(500));
-    xphost::RunFrame(0.0);
+    const double now = WallSeconds();
+    const double follow = now > clockAt_ ? now - clockAt_ : 0.0;
+    clockAt_ = std::max(clockAt_, now);
+    xphost::RunFrame(follow);
     PollLog();
   }
+  if (started_ <= completed_) inFlightSince_ = -1.0;
 }
 
 void FlightDriver::RunUntil(double hostTime, flight_profile::Player* player) {

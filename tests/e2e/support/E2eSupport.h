@@ -1,7 +1,8 @@
 // What the end-to-end tests share: the service stand-in on the sandbox's
 // api.tralix.net, a fresh folder per test, and a flight driver that holds the
 // simulator clock while a request is in flight, so that what the plug-in does
-// depends on simulated time alone.
+// depends on simulated time alone, until the request has taken a second: then
+// the clock follows the wall clock, never ahead of it, as X-Plane's does.
 #pragma once
 
 #include "DevService.h"
@@ -34,6 +35,8 @@ class ServiceTest : public testing::Test {
   void SetUp() override;
   void TearDown() override;
   std::vector<tralix::dev::RecordedRequest> RequestsTo(const std::string& path) const;
+  // Replaces the service on api.tralix.net:443 with a fresh one that stalls so.
+  void RestartService(tralix::dev::Stall stall);
 
   std::unique_ptr<tralix::dev::DevService> service_;
   std::string folder_;
@@ -45,7 +48,8 @@ std::string LoadShippedPlugin(const std::string& folder, const std::string& conf
 flight_profile::Player PlayerFor(const std::string& flightFile);
 
 // Runs frames; after each, while a request is in flight, keeps the clock still
-// and runs zero-length frames (the run-loop pump) until it completed. Reads the
+// and runs zero-length frames (the run-loop pump) until one completed; after a
+// second of that the clock follows the wall clock. Reads the
 // host's log as it grows, to keep the plug-in's request bookkeeping: requests
 // started and completed, and when each broadcast started.
 class FlightDriver {
@@ -55,6 +59,9 @@ class FlightDriver {
   void PollLog();
   const std::vector<std::string>& Lines() const { return lines_; }
   int Count(const std::string& line) const;
+  // When the first such line was read, in simulator and in wall seconds; -1 when never.
+  double SimTimeOf(const std::string& line) const;
+  double WallTimeOf(const std::string& line) const;
   const std::vector<double>& BroadcastStarts() const { return broadcastStarts_; }
   double LongestFrameMilliseconds() const { return longestFrameMs_; }
 
@@ -63,10 +70,14 @@ class FlightDriver {
   size_t offset_ = 0;
   std::string partial_;
   std::vector<std::string> lines_;
+  std::vector<double> lineSimTimes_;
+  std::vector<double> lineWallTimes_;
   std::vector<double> broadcastStarts_;
   int started_ = 0;
   int completed_ = 0;
   bool landingStarting_ = false;
+  double inFlightSince_ = -1.0;  // wall seconds; -1 while nothing is in flight
+  double clockAt_ = 0.0;         // the wall time the simulator clock has caught up with
 };
 
 }  // namespace e2e

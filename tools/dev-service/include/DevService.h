@@ -34,6 +34,12 @@ TlsIdentity IssueTlsIdentity(const std::string &caCertificatePem, const std::str
 TlsIdentity LoadTlsIdentity(const std::string &certificateFile, const std::string &privateKeyFile,
                             const std::string &caFile = "");
 
+// A service that stops below HTTP, so that a client's own bounds are all that
+// end its request: kNoTls takes the connection (the kernel completes it; it is
+// never accepted) and never sends a TLS byte; kNoConnection keeps its listen
+// queue full, so connecting never completes.
+enum class Stall { kNone, kNoTls, kNoConnection };
+
 struct ServiceOptions {
   std::string bindAddress = "127.0.0.1";
   int port = 0;  // 0: any free port
@@ -47,6 +53,7 @@ struct ServiceOptions {
   // (OpenSSL cipher list; empty: OpenSSL's defaults).
   std::string tlsOnlyVersion;
   std::string tlsCiphers;
+  Stall stall = Stall::kNone;  // anything but kNone: no HTTP, no TLS, nothing recorded
 };
 
 struct RecordedRequest {

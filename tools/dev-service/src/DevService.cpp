@@ -193,6 +193,41 @@ bool ConfigureTls(SSL_CTX &context, const TlsIdentity &identity, const ServiceOp
   return ok;
 }
 
+int BoundSocket(const std::string &address, int port) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int reuse = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(static_cast<uint16_t>(port));
+  if (listener < 0 || inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1 ||
+      bind(listener, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+    if (listener >= 0) close(listener);
+    throw std::runtime_error("dev service: cannot listen on " + address + ":" + std::to_string(port));
+  }
+  return listener;
+}
+
+// The listening socket first, then (for kNoConnection) the connections that
+// fill its queue: with a backlog of 0 one waiting connection fills it, and the
+// kernel drops every later SYN.
+std::vector<int> StallSockets(const ServiceOptions &options) {
+  std::vector<int> sockets = {BoundSocket(options.bindAddress, options.port)};
+  const bool full = options.stall == Stall::kNoConnection;
+  listen(sockets[0], full ? 0 : 64);
+  if (!full) return sockets;
+  sockaddr_in target{};
+  socklen_t length = sizeof target;
+  getsockname(sockets[0], reinterpret_cast<sockaddr *>(&target), &length);
+  for (int filler = 0; filler < 2; ++filler) {
+    int client = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    connect(client, reinterpret_cast<sockaddr *>(&target), sizeof target);
+    sockets.push_back(client);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return sockets;
+}
+
 }  // namespace
 
 std::string RecordedRequest::Header(const std::string &name) const {
@@ -233,6 +268,7 @@ struct DevService::Impl {
   ServiceOptions options;
   TlsIdentity identity;
   std::unique_ptr<httplib::SSLServer> server;
+  std::vector<int> stallSockets;  // a stalled service's listener and queue fillers
   std::thread thread;
   int port = 0;
   std::chrono::steady_clock::time_point startedAt;
@@ -385,7 +421,12 @@ DevService::~DevService() { Stop(); }
 
 void DevService::Start() {
   Impl &impl = *impl_;
-  if (impl.server) throw std::runtime_error("dev service already started");
+  if (impl.server || !impl.stallSockets.empty()) throw std::runtime_error("dev service already started");
+  if (impl.options.stall != Stall::kNone) {
+    impl.stallSockets = StallSockets(impl.options);
+    impl.port = LocalPort(impl.stallSockets[0]);
+    return;
+  }
   impl.identity = impl.options.identity ? *impl.options.identity : GenerateTlsIdentity(impl.options.certificateNames);
   const TlsIdentity &identity = impl.identity;
   const ServiceOptions &options = impl.options;
@@ -437,6 +478,8 @@ void DevService::Start() {
 
 void DevService::Stop() {
   Impl &impl = *impl_;
+  for (int socket : impl.stallSockets) close(socket);
+  impl.stallSockets.clear();
   if (!impl.server) return;
   {
     std::lock_guard<std::mutex> lock(impl.mutex);

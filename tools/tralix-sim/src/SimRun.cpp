@@ -34,7 +34,10 @@ using Clock = std::chrono::steady_clock;
 constexpr char kBroadcastPath[] = "/api/v1/data/client/broadcast";
 constexpr char kEventPath[] = "/api/v1/data/client/event";
 constexpr char kActivatePrefix[] = "/api/v1/apiKey/activate/";
-// Longer than the plug-in's longest read timeout (10 s for a landing event).
+// After the flight, how long answers still on their way are waited for. The
+// clock stands still meanwhile (no broadcast starts), so the plug-in's own
+// bounds (5 s, 10 s) end nothing: a request still in flight after this is
+// reported as left in flight.
 constexpr double kDrainWallSeconds = 11.0;
 // Behind the wall clock by more than this (after a blocking activation, say),
 // the run starts counting afresh instead of rushing frames to catch up.

@@ -5,18 +5,30 @@
    resolution, connecting, TLS with certificate checks against the system trust
    store, sending, receiving) on a worker thread owned by this library; the
    thread that opens and reads the stream never waits on the network except in
-   a blocking CFReadStreamRead. Connections to the same host are kept alive and
-   reused; a request whose kept-alive connection dies before any answer is not
-   sent again but fails (connection lost). TLS is 1.2 or later, and TLS 1.2 only
-   with ECDHE key exchange and AES-GCM or ChaCha20. Bytes read are the response
-   body only, at most 8 MiB of it.
+   a blocking CFReadStreamRead, which waits for bytes without limit.
+
+   It promises no more than Apple's HTTP stream: every property is refused once
+   the stream was opened; each request has a connection of its own and says
+   "Connection: close", unless kCFStreamPropertyHTTPAttemptPersistentConnection
+   was set true (then connections to the host are kept and reused, and a
+   request whose kept connection dies before any answer is not sent again but
+   fails: connection lost); no proxy is used (there is no proxy property here,
+   and the environment's proxy variables are ignored); has-bytes-available is
+   delivered while unread body bytes remain, again to a client that leaves
+   them, and end-encountered only once they were read; a failed stream keeps
+   its error status after close. Events reach the client only from inside
+   CFRunLoopRunInMode, run on the stream's run loop in a mode it is scheduled
+   in. Nothing bounds an exchange in time but connecting (75 s, TLS included):
+   a client that needs a bound keeps it itself.
+
+   TLS is 1.2 or later, and TLS 1.2 only with ECDHE key exchange and AES-GCM
+   or ChaCha20. Bytes read are the response body only, at most 8 MiB of it.
 
    Errors (CFReadStreamGetError), by what happened:
      connection refused / unreachable, reset       kCFStreamErrorDomainPOSIX, the macOS errno
                                                   (ECONNREFUSED 61, ENETUNREACH 51, EHOSTUNREACH 65,
                                                    ECONNRESET 54, ENOTCONN 57)
-     read timeout (no byte for that long), or a
-     connect that timed out                        kCFStreamErrorDomainPOSIX, ETIMEDOUT 60
+     connect (TLS included) not done in 75 s       kCFStreamErrorDomainPOSIX, ETIMEDOUT 60
      unknown host name                             kCFStreamErrorDomainNetDB (12), EAI_NONAME 8
      certificate not trusted / expired / wrong
      host name                                     kCFStreamErrorDomainSSL (3), errSSLXCertChainInvalid
@@ -97,15 +109,26 @@ extern const CFStringRef kCFStreamPropertyHTTPShouldAutoredirect CF_STANDIN_HTTP
 extern const CFStringRef kCFStreamPropertyHTTPResponseHeader CF_STANDIN_HTTP_STREAM_DEPRECATED;
 /* Copy only: the URL of the final response, after redirects. */
 extern const CFStringRef kCFStreamPropertyHTTPFinalURL CF_STANDIN_HTTP_STREAM_DEPRECATED;
-/* The read timeout is the private property named "_kCFStreamPropertyReadTimeout"
-   (as on Apple, reach it with CFSTR("_kCFStreamPropertyReadTimeout")): a CFNumber
-   of seconds. When no byte of the response arrives for that long, connecting
-   included, the stream ends with {kCFStreamErrorDomainPOSIX, ETIMEDOUT 60}.
-   0 means no timeout; without the property 75 seconds apply. */
+/* CFBoolean, false unless set: keep the connection for later requests to the
+   same host, and use one kept from an earlier request. */
+extern const CFStringRef kCFStreamPropertyHTTPAttemptPersistentConnection CF_STANDIN_HTTP_STREAM_DEPRECATED;
+/* The private read-timeout property "_kCFStreamPropertyReadTimeout" (reach it
+   with CFSTR("_kCFStreamPropertyReadTimeout")), a CFNumber of seconds, is
+   accepted before open and reads back as set, and, as on Apple's HTTP stream,
+   bounds nothing. */
 
 /* The request message is copied; later changes to it do not reach the stream. */
 CFReadStreamRef CFReadStreamCreateForHTTPRequest(CFAllocatorRef alloc, CFHTTPMessageRef request)
     CF_STANDIN_HTTP_STREAM_DEPRECATED;
+
+/* ---- Not Apple's: the stand-in's network worker ----
+   Stops the worker thread and joins it; transfers still running end with
+   {kCFStreamErrorDomainPOSIX, ECANCELED 89}. The next open starts it again.
+   A plug-in calls it from its stop path (and after a failed start), before the
+   host unloads it: the library never joins the thread from a static destructor
+   or an unload hook, where Windows holds its loader lock and the join would
+   never return. */
+void CFStandInShutdownTransport(void);
 
 #ifdef __cplusplus
 }
