@@ -367,6 +367,14 @@ bool IsPasteShortcut(const XPKeyState_t& key) {
   return isV && (key.flags & xplm_ControlFlag) && (key.flags & xplm_DownFlag);
 }
 
+// Setting the text leaves the field's selection where it was, so what the
+// pilot types next would land in front of the pasted key.
+void PutCaretAtEnd(XPWidgetID field, const char* text) {
+  const intptr_t end = static_cast<intptr_t>(std::strlen(text));
+  XPSetWidgetProperty(field, xpProperty_EditFieldSelStart, end);
+  XPSetWidgetProperty(field, xpProperty_EditFieldSelEnd, end);
+}
+
 struct PasteLines {
   const char* pasting;
   const char* saved;
@@ -381,6 +389,7 @@ bool PasteClipboardInto(XPWidgetID field, const PasteLines& lines) {
   if (hasText) {
     XPLMDebugString(lines.pasting);
     XPSetWidgetDescriptor(field, clipboard);
+    PutCaretAtEnd(field, clipboard);
     XPLMDebugString(StoreApiKey(clipboard) ? lines.saved : lines.notSaved);
   }
   std::free(clipboard);

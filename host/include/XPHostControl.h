@@ -108,11 +108,14 @@ bool PluginLoaded();
 // What the plug-in still had registered after XPluginStop, at the last
 // UnloadPlugin. The host drops these before dlclose so that no code of the
 // unloaded binary is ever called again (menu items stay, without handler).
+// streamClients: network streams still open whose client callback lies in the
+// binary; on macOS the simulator's run loop would call them after the unload.
 struct UnloadLeftovers {
   int flightLoops = 0;
   int windows = 0;
   int widgetCallbacks = 0;
   int menuHandlers = 0;
+  int streamClients = 0;
 };
 UnloadLeftovers LastUnloadLeftovers();
 
@@ -224,3 +227,11 @@ bool KeyStroke(void* widget, char key, int modifiers, char virtualKey);
 void TypeText(void* widget, const std::string& text);
 
 }  // namespace xphost
+
+// On macOS a plug-in's network streams are scheduled on the simulator's run
+// loop, which outlives the plug-in. The CF stand-in, wherever it is linked,
+// finds this by name at run time and reports each stream's client callback
+// (null once the stream is closed or gone), so that UnloadPlugin can tell a
+// callback left behind in the unloaded binary.
+extern "C" __attribute__((visibility("default"))) void XPHostStreamClientChanged(const void* stream,
+                                                                                  const void* callback);

@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <map>
+#include <mutex>
 #include <set>
 
 namespace xphost {
@@ -71,6 +74,30 @@ bool ResolveEntryPoints(void* library, EntryPoints* entry, std::string* missing)
   return all;
 }
 
+// Stream -> client callback, as the CF stand-in reports them; any thread may report.
+struct StreamClients {
+  std::mutex mutex;
+  std::map<const void*, const void*> byStream;
+};
+
+// Never destroyed: a stand-in linked into the process reports until its very end.
+StreamClients& Clients() {
+  static StreamClients* clients = new StreamClients();
+  return *clients;
+}
+
+int DropStreamClientsOfModule(const void* moduleBase) {
+  StreamClients& clients = Clients();
+  std::lock_guard<std::mutex> lock(clients.mutex);
+  int dropped = 0;
+  for (auto entry = clients.byStream.begin(); entry != clients.byStream.end();) {
+    const bool inModule = detail::IsCodeInModule(entry->second, moduleBase);
+    dropped += inModule ? 1 : 0;
+    entry = inModule ? clients.byStream.erase(entry) : std::next(entry);
+  }
+  return dropped;
+}
+
 void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
@@ -82,6 +109,7 @@ UnloadLeftovers DropLeftovers(const void* moduleBase) {
   leftovers.widgetCallbacks = detail::DropWidgetCallbacksOfModule(moduleBase);
   leftovers.windows = detail::DropWindowsOfModule(moduleBase);
   leftovers.menuHandlers = detail::DropMenuHandlersOfModule(moduleBase);
+  leftovers.streamClients = DropStreamClientsOfModule(moduleBase);
   return leftovers;
 }
 
@@ -164,6 +192,16 @@ void SendMessageToPlugin(int from, int message, void* param) {
 using xphost::State;
 
 extern "C" {
+
+void XPHostStreamClientChanged(const void* stream, const void* callback) {
+  xphost::StreamClients& clients = xphost::Clients();
+  std::lock_guard<std::mutex> lock(clients.mutex);
+  if (callback) {
+    clients.byStream[stream] = callback;
+  } else {
+    clients.byStream.erase(stream);
+  }
+}
 
 XPLM_API XPLMPluginID XPLMGetMyID(void) { return xphost::detail::kPluginId; }
 

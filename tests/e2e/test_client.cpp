@@ -141,21 +141,6 @@ TEST_F(Client, RedirectIsAFailureAndNothingReachesItsTarget) {
   elsewhere.Stop();
 }
 
-TEST_F(Client, RequestDroppedWithoutAnAnswerArrivesOnceAndCountsAsAFailure) {
-  ASSERT_EQ(Start(Request::Broadcast), 1);
-  RunUntilIdle();
-  tralix::dev::Fault drop = FaultOn(e2e::kEventPath);
-  drop.closeWithoutAnswer = true;
-  service_->AddFault(drop);
-  ASSERT_EQ(Start(Request::LandingEvent), 1);
-  RunUntilIdle();
-  EXPECT_EQ(RequestsTo(e2e::kEventPath).size(), 1u);
-  const std::string log = xphost::LogText();
-  EXPECT_NE(log.find("Tralix - Network error: "), std::string::npos);
-  EXPECT_EQ(log.find("Tralix - Network error: "), log.rfind("Tralix - Network error: ")) << "reported once";
-  EXPECT_EQ(gConsecutiveFailures, 1);
-}
-
 // On the plug-in's clock: nothing before the bound, a read time-out at it. An
 // answer that arrived is judged, however late the next cycle comes (a pause).
 TEST_F(Client, RequestInFlightAtItsBoundEndsAsAReadTimeoutUnlessItsAnswerArrived) {

@@ -104,7 +104,9 @@ TEST_F(ServiceFlight, UnloadingMidRequestLeavesNoCallback) {
   while (service_->RequestCount() == 0) xphost::RunFrame(0.05);
   xphost::UnloadPlugin();
   EXPECT_EQ(xphost::LogLines().back(), "Tralix - Plugin stopped") << "the stream is dropped without a line";
-  EXPECT_EQ(xphost::LastUnloadLeftovers().flightLoops, 0);
+  const xphost::UnloadLeftovers leftovers = xphost::LastUnloadLeftovers();
+  EXPECT_EQ(leftovers.streamClients, 0) << "the simulator's run loop would call into unloaded code";
+  EXPECT_EQ(leftovers.flightLoops, 0);
   xphost::RunFor(2.0, 0.05);
 }
 

@@ -4,7 +4,6 @@
 
 #include "PluginTestSupport.h"
 
-
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,21 +58,17 @@ class ConfigFileTest : public testing::Test {
   double clock = 0.0;
 };
 
-// The rest of the line rules (blanks, near misses, CR LF, first entry wins,
-// values too long for the buffer) fuzz_config_reader checks against a model.
+// fuzz_config_reader checks every line rule against a model; these rows keep
+// the byte-order mark and the 4095-byte limit under the unit tests as well.
 TEST_F(ConfigFileTest, ReadingSkipsTheByteOrderMarkAndStopsAt4095Bytes) {
   struct Case { const char* label; std::string text; std::string value; };
-  // A comment that puts the next line at offset 4085 (or 4100): the read stops at 4095 bytes.
+  // A comment that puts the next line at offset 4085: the read stops at 4095 bytes.
   const std::string to4085 = "#" + std::string(4083, '-') + "\n";
-  const std::string to4100 = "#" + std::string(4098, '-') + "\n";
   const Case cases[] = {
       {"byte-order mark skipped", "\xEF\xBB\xBF" "API_KEY=abc\n", "abc"},
-      {"byte-order mark only at the start", "X=1\n\xEF\xBB\xBF" "API_KEY=abc\n", kNone},
       {"line cut by the read limit", to4085 + "API_KEY=abcdefghij\n", kNone},
       {"the line before a cut one is whole", to4085.substr(13) + "API_KEY=abc\nX=" + std::string(20, 'x'), "abc"},
-      {"line ends exactly at the limit", to4085 + "API_KEY=ab", "ab"},
       {"its LF is the first byte beyond", to4085 + "API_KEY=ab\nX=1\n", "ab"},
-      {"line starts beyond the limit", to4100 + "API_KEY=ab\n", kNone},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -123,10 +118,6 @@ TEST_F(ConfigFileTest, MissingFileIsCreatedWithTheDefaultText) {
   ASSERT_EQ(WriteConfigValue(path.c_str(), "DATA_KEY_TOKEN", "tok"), 1);
   const size_t line = fresh.find("DATA_KEY_TOKEN=\n");
   EXPECT_EQ(ReadFile(path), fresh.substr(0, line) + "DATA_KEY_TOKEN=tok\n" + fresh.substr(line + 16));
-
-  WriteFile(path, std::string(1000, 'x'));  // written over, the default replaces it whole
-  EXPECT_EQ(CreateDefaultConfigFile(path.c_str()), 1);
-  EXPECT_EQ(ReadFile(path), fresh);
 }
 
 // Each is read after a good file was loaded: nothing of that load may be
@@ -147,15 +138,13 @@ TEST_F(ConfigFileTest, FileThatGivesNoTextGivesNoValue) {
   EXPECT_TRUE(LogHasLine("Tralix - ERROR: ReadConfigValue: Config file exists but cannot be read: Is a directory"));
 }
 
-// Line by line rewriting (CR LF, lone CR, near misses, appending) is checked
-// against a model by fuzz_config_reader; these are what it never writes.
+// Line by line rewriting (CR LF, a byte-order mark, every entry of the key,
+// appending) is checked against a model by fuzz_config_reader.
 TEST_F(ConfigFileTest, RewritingSetsTheKeyAndKeepsTheRest) {
   struct Case { const char* label; std::optional<std::string> before; const char* value; std::string after; };
   const Case cases[] = {
       {"missing file", std::nullopt, "k1", "API_KEY=k1\n"},
-      {"both lines of a key", "API_KEY=a\n# c\nAPI_KEY=b\nX=1\n", "new", "API_KEY=new\n# c\nAPI_KEY=new\nX=1\n"},
       {"empty value clears, blank lines kept", "\n\nAPI_KEY=a\n\n", "", "\n\nAPI_KEY=\n\n"},
-      {"byte-order mark kept", "\xEF\xBB\xBF" "API_KEY=a\r\nX=1\n", "b", "\xEF\xBB\xBF" "API_KEY=b\nX=1\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -271,15 +260,6 @@ TEST_F(ConfigFileTest, FailedWriteLeavesTheOldFileByteForByte) {
   ExpectOnlyTheConfigFile();
   EXPECT_TRUE(
       LogHasLine("Tralix - ERROR: WriteConfigValue: Failed to save config file, left unchanged: File too large"));
-
-  // A name with no room left for the temporary file's: the replacement cannot even be started.
-  fs::remove(path);
-  path = folder + "/" + std::string(245, 'c');
-  WriteFile(path, before);
-  EXPECT_EQ(WriteConfigValue(path.c_str(), "API_KEY", "k"), 0);
-  EXPECT_EQ(xphost::LogLines().back(), "Tralix - WriteConfigValue: Failed to open config file for writing");
-  EXPECT_EQ(ReadFile(path), before);
-  EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{std::string(245, 'c')});
 }
 
 }  // namespace

@@ -172,6 +172,25 @@ TEST(ExtraData, ConvertedRowsSendWhatTheirDataRefsSay) {
   }
 }
 
+// The staging text ends before a large enough output buffer does: an entry
+// that leaves no room there for the closing brace, or is cut, is left out.
+TEST(ExtraData, AnEntryThatFillsTheStagingTextIsLeftOut) {
+  xphost::Reset();
+  xphost::SetDatai("sim/cockpit2/switches/taxi_light_on", 0);
+  InitDataRefs();
+  DataRefMapping& row = gMappings[FindMappingIndex("L_taxi")];
+  const char* const name = row.name;
+  // "{", the quoted name, ":" and "0": the name's length + 5 bytes.
+  for (const size_t nameLength : {kExtraDataBufferSize - 7, kExtraDataBufferSize - 6, kExtraDataBufferSize - 5}) {
+    const std::string longName(nameLength, 'n');
+    row.name = longName.c_str();
+    const bool kept = nameLength + 5 < kExtraDataBufferSize - 1;
+    EXPECT_EQ(Build(2 * kExtraDataBufferSize), kept ? "{\\\"" + longName + "\\\":0}" : "{}") << nameLength;
+  }
+  row.name = name;
+  EXPECT_EQ(CountLines(kBufferFullWarning), 2u);
+}
+
 TEST(ExtraData, RejectsMissingOrTinyBuffers) {
   StartWithKnownFlight();
   xphost::ClearLog();

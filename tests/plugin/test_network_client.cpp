@@ -1,12 +1,11 @@
-// The service client without a service: URL composition, the failure rule and
-// back-off, every failure path of the three requests (through the CF stand-in's
-// fault injection), token extraction, and what stays alive afterwards.
+// The service client without a service: URL composition, every failure path of the three requests (through the CF stand-in's
+// fault injection), token extraction, and what stays alive afterwards. The
+// back-off's growth and cap are flown in tests/e2e (ServiceFlight).
 #include "LandingDetection.h"
 #include "NetworkManager.h"
 #include "PluginTestSupport.h"
 
 #include "CFStandInTesting.h"
-
 
 #include <cstring>
 #include <iterator>
@@ -62,20 +61,6 @@ TEST_F(NetworkClient, BuildUrlJoinsBasePathAndSuffixOnlyWhenItFits) {
   EXPECT_EQ(BuildURL(nullptr, sizeof(url), "/x", nullptr), 0);
   EXPECT_EQ(BuildURL(url, 0, "/x", nullptr), 0);
   EXPECT_EQ(BuildURL(url, sizeof(url), nullptr, nullptr), 0);
-}
-
-TEST_F(NetworkClient, BackOffGrowsFromTheSixthConsecutiveFailureAndCapsAtThirty) {
-  // Opening the stream fails every time: each is one connection failure.
-  const float expectedBackoff[] = {0, 0, 0, 0, 0, 1, 3, 7, 15, 30, 30, 30};
-  CFStandInFailNextCalls("CFReadStreamOpen", 100);
-  for (int i = 0; i < 12; ++i) {
-    SCOPED_TRACE(i + 1);
-    EXPECT_EQ(Broadcast(), 0);
-    EXPECT_EQ(gConsecutiveFailures, i + 1);
-    EXPECT_FLOAT_EQ(gBackoffTime, expectedBackoff[i]);
-    EXPECT_EQ(gNetworkBusy, 0);
-  }
-  EXPECT_EQ(LastLine(), "Tralix - Failed to open network connection");
 }
 
 // A fault in each step of building a broadcast or a landing event: nothing is
@@ -174,6 +159,7 @@ TEST_F(NetworkClient, ActivationRefusesKeysThatAreNotOneCleanPathSegment) {
   EXPECT_EQ(LastLine(), "Tralix - ERROR: Failed to create CFURL - URL may be malformed");
   char untouched[8] = "keep";
   EXPECT_EQ(ActivateApiKey(nullptr, untouched, sizeof(untouched)), 0);
+  EXPECT_EQ(ExtractActivationToken(nullptr, untouched, sizeof(untouched)), 0);
   EXPECT_STREQ(untouched, "keep");
 }
 

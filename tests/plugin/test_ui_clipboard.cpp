@@ -4,8 +4,6 @@
 #include "UI.h"
 #include "platform/Clipboard.h"
 
-
-
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,10 +53,8 @@ class ClipboardTools : public testing::Test {
 
   void TearDown() override { setenv("PATH", kOriginalPath.c_str(), 1); }
 
-  void AddTool(const std::string& name, const std::string& script, mode_t mode = 0755) {
-    const std::string path = folder_ + "/" + name;
-    tralix_test::WriteFile(path, "#!/bin/sh\n" + script + "\n");
-    chmod(path.c_str(), mode);
+  void AddTool(const std::string& name, const std::string& script, unsigned mode = 0755) {
+    tralix_test::AddTool(folder_, name, script, mode);
   }
 
   // A tool that prints its own name, so a test can tell which one ran.
@@ -147,15 +143,15 @@ TEST_F(ClipboardTools, SkipsFilesThatCannotRunAndRelativePathEntries) {
   // A relative entry would run whatever lies in the simulator's working folder.
   const std::string relative = folder_ + "/relative";
   mkdir(relative.c_str(), 0755);
-  tralix_test::WriteFile(relative + "/xclip", "#!/bin/sh\nprintf planted\n");
-  chmod((relative + "/xclip").c_str(), 0755);
+  tralix_test::AddTool(relative, "xclip", "printf planted");
   ASSERT_EQ(chdir(folder_.c_str()), 0);
   setenv("PATH", ("relative::" + folder_).c_str(), 1);
   EXPECT_EQ(ReadClipboard(), "xsel");
 }
 
 // What the tool prints comes back only when it is whole, valid UTF-8 text
-// without NUL, within the byte limit and the time limit.
+// without NUL, within the byte limit and the time limit. The UTF-8 check is
+// the token's too: the token table has the forms not repeated here.
 TEST_F(ClipboardTools, FailingSlowOrEndlessToolsAndNonTextGiveBoundedResultsInBoundedTime) {
   const std::pair<std::string, std::string> cases[] = {
       {"exit 1", ""},  // no text
@@ -165,19 +161,15 @@ TEST_F(ClipboardTools, FailingSlowOrEndlessToolsAndNonTextGiveBoundedResultsInBo
       {"exec /bin/cat", ""},  // reads its standard input
       {"exec /usr/bin/head -c 1000000 /dev/zero | /usr/bin/tr '\\0' a", std::string(kClipboardMaxBytes, 'a')},
       // A character cut at the limit is dropped whole.
-      {"/usr/bin/head -c " + std::to_string(kClipboardMaxBytes - 1) +
-           " /dev/zero | /usr/bin/tr '\\0' a\nprintf '\\303\\251 and more'",
-       std::string(kClipboardMaxBytes - 1, 'a')},
+      {"/usr/bin/head -c " + std::to_string(kClipboardMaxBytes - 3) +
+           " /dev/zero | /usr/bin/tr '\\0' a\nprintf '\\360\\237\\230\\200 and more'",
+       std::string(kClipboardMaxBytes - 3, 'a')},
       {"printf 'caf\\303\\251 \\337\\277 \\342\\202\\254 \\360\\237\\230\\200 \\361\\200\\200\\200'",
        "caf\xc3\xa9 \xdf\xbf \xe2\x82\xac \xf0\x9f\x98\x80 \xf1\x80\x80\x80"},
       {"printf '\\211PNG\\r\\n\\032\\n'", ""},  // image bytes
-      {"printf 'caf\\351'", ""},  // Latin-1
-      {"printf '\\300\\257'", ""},  // overlong two-byte form
       {"printf '\\360\\217\\277\\277'", ""},  // overlong four-byte form
       {"printf '\\364\\220\\200\\200'", ""},  // above U+10FFFF
-      {"printf '\\355\\240\\200'", ""},  // UTF-16 surrogate
       {"printf 'key\\000tail'", ""},
-      {"printf 'ab\\342\\202'", ""},  // character cut short
   };
   for (const auto& [script, expected] : cases) {
     SCOPED_TRACE(script);

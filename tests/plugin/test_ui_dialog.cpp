@@ -9,7 +9,6 @@
 #include "XPStandardWidgets.h"
 #include "XPWidgets.h"
 
-
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -39,18 +38,16 @@ using tralix_test::Widget;
 const Lines kNoKeyRows = {"API Key: Not configured", "[Activate API Key]"};
 const Lines kKeyOnlyRows = {"API Key: Configured", "Connection: Not established", "[Activate Connection]"};
 
-class ConfigDialog : public tralix_test::PluginTest {
+class ConfigDialog : public tralix_test::UiTest {
  protected:
   void TearDown() override {
     gFailRenameNumber = 0;
-    PluginTest::TearDown();
+    UiTest::TearDown();
   }
 
   // Without a service, activation must fail quickly and the same way whatever
   // the service client does: its URL object cannot be made.
   static void MakeActivationFail() { CFStandInFailNextCalls("CFURLCreateWithString", 1); }
-
-  static void Build(int x = 100, int y = 700) { CreateConfigWidget(x, y, 550, 400); }
 
   // The rows under the status heading, buttons in brackets.
   static Lines StatusRows() {
@@ -80,15 +77,6 @@ class ConfigDialog : public tralix_test::PluginTest {
       }
     }
   }
-
-  // Clicks the button as the user would and returns what was logged.
-  static Lines Press(void* button) {
-    const size_t before = xphost::LogLines().size();
-    EXPECT_TRUE(xphost::ClickWidget(button));
-    return tralix_test::LogLinesSince(before);
-  }
-
-  static void NextFrame() { xphost::RunFrame(0.05); }
 };
 
 TEST_F(ConfigDialog, EachKeyAndTokenStateShowsItsStatusAndActions) {
@@ -97,7 +85,7 @@ TEST_F(ConfigDialog, EachKeyAndTokenStateShowsItsStatusAndActions) {
     StoreKeyAndToken(c.key, c.token);
     gNetworkBusy = c.busy;
     gBackoffTime = c.backoff;
-    Build();
+    BuildDialog();
     EXPECT_TRUE(Widget(gConfigWidget).visible);
     const Lines buttons = c.key[0] == '\0' ? Lines{"[Activate API Key]"}
                           : c.token[0] == '\0' ? Lines{"[Activate Connection]"}
@@ -156,7 +144,7 @@ TEST_F(ConfigDialog, TheFirstButtonActsOnTheStoredStateAndTheField) {
                  (c.writable ? "" : ", file unwritable"));
     UseConfigFile();
     StoreKeyAndToken(c.key, c.token);
-    Build();
+    BuildDialog();
     void* const root = gConfigWidget;
     XPSetWidgetDescriptor(gApiKeyEdit, c.field.c_str());
     if (!c.writable) MakeConfigUnwritable();
@@ -185,7 +173,7 @@ TEST_F(ConfigDialog, ChangeClearsKeyTokenFieldAndFile) {
   for (const auto& [failingWrite, file] : cases) {
     SCOPED_TRACE(failingWrite);
     StoreKeyAndToken("tlx_key", "tok_123");
-    Build();
+    BuildDialog();
     gFailRenameNumber = failingWrite;
     const Lines logged = Press(gClearButton);
     EXPECT_EQ(Contains(logged, kReport), failingWrite != 0);
@@ -201,7 +189,7 @@ TEST_F(ConfigDialog, ChangeClearsKeyTokenFieldAndFile) {
 // What the dialog does not act on travels on: another button's press, a press
 // without a button, any other message.
 TEST_F(ConfigDialog, OtherButtonsAndMessagesAreLeftToTravelOn) {
-  Build();
+  BuildDialog();
   XPWidgetID other = XPCreateWidget(110, 300, 200, 280, 1, "Other", 0, gConfigWidget, xpWidgetClass_Button);
   EXPECT_EQ(ConfigWidgetHandler(xpMsg_PushButtonPressed, gConfigWidget, reinterpret_cast<intptr_t>(other), 0), 0);
   EXPECT_EQ(ConfigWidgetHandler(xpMsg_PushButtonPressed, gConfigWidget, 0, 0), 0);
@@ -212,7 +200,7 @@ TEST_F(ConfigDialog, OtherButtonsAndMessagesAreLeftToTravelOn) {
 // the next frame, once however many presses, where the dialog now stands.
 TEST_F(ConfigDialog, ARebuildFollowsOnTheNextFrameWhereTheDialogStands) {
   StoreKeyAndToken("tlx_key", "tok");
-  Build(685, 740);
+  BuildDialog(685, 740);
   xphost::DragMouse(900, 735, 700, 635);  // by its title, 200 pixels left and 100 down
   void* const oldRoot = gConfigWidget;
   void* const deactivate = gActivateButton;

@@ -7,12 +7,8 @@
 #include "XPStandardWidgets.h"
 #include "XPWidgets.h"
 
-
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <clocale>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -41,30 +37,15 @@ TEST(TrimString, RemovesTheCLocaleBlanksAtBothEndsOnly) {
   trimString(nullptr);
 }
 
-class ApiKeyField : public tralix_test::PluginTest {
+class ApiKeyField : public tralix_test::UiTest {
  protected:
   void SetUp() override {
-    PluginTest::SetUp();
-    InstallClipboardTool();
-    CreateConfigWidget(100, 700, 550, 400);
+    UiTest::SetUp();
+    BuildDialog();
     field_ = gApiKeyEdit;
     pasteButton_ = xphost::FindWidget("Paste", xpWidgetClass_Button);
     ASSERT_NE(pasteButton_, nullptr);
   }
-
-  // An xclip that prints the file "clipboard" when there is one and fails,
-  // as for an empty clipboard, when there is none.
-  void InstallClipboardTool() {
-    const std::string bin = scratch_ + "/bin";
-    mkdir(bin.c_str(), 0755);
-    tralix_test::WriteFile(bin + "/xclip", "#!/bin/sh\nexec /bin/cat '" + scratch_ + "/clipboard' 2>/dev/null\n");
-    chmod((bin + "/xclip").c_str(), 0755);
-    setenv("PATH", bin.c_str(), 1);
-    setenv("DISPLAY", ":99", 1);
-    unsetenv("WAYLAND_DISPLAY");
-  }
-
-  void SetClipboard(const std::string& text) { tralix_test::WriteFile(scratch_ + "/clipboard", text); }
 
   std::string FieldText() const { return xphost::WidgetDescriptor(field_); }
 
@@ -114,13 +95,10 @@ TEST_F(ApiKeyField, OnlyCtrlVOnItsWayDownPastesWhateverElseIsHeld) {
   const Case cases[] = {
       {"Ctrl+V", 'v', xplm_ControlFlag | xplm_DownFlag, true},
       {"Ctrl+Shift+V", 'V', xplm_ControlFlag | xplm_ShiftFlag | xplm_DownFlag, true},
-      {"Ctrl+Alt+v", 'v', xplm_ControlFlag | xplm_OptionAltFlag | xplm_DownFlag, true},
       {"Ctrl+V key-up", 'v', xplm_ControlFlag | xplm_UpFlag, false},
       {"Ctrl+V auto-repeat", 'v', xplm_ControlFlag, false},
       {"plain v", 'v', xplm_DownFlag, false},
-      {"Shift+V", 'V', xplm_ShiftFlag | xplm_DownFlag, false},
       {"Ctrl+C", 'c', xplm_ControlFlag | xplm_DownFlag, false},
-      {"Ctrl+Enter", XPLM_KEY_RETURN, xplm_ControlFlag | xplm_DownFlag, false},
       {"Ctrl+F", 'F', xplm_ControlFlag | xplm_DownFlag, false},
   };
   SetClipboard("  tlx_pasted\n");
@@ -172,6 +150,9 @@ TEST_F(ApiKeyField, PasteButtonAndCtrlVFillTheFieldAsCopiedAndStoreTheTrimmedKey
       }
       xphost::RunFrame(0.05);
       EXPECT_EQ(gConfigWidget, root) << "the dialog never sees a press of Paste";
+      if (copied.empty()) continue;
+      xphost::KeyStroke(field_, '!', 0, 0);
+      EXPECT_EQ(FieldText(), copied + "!") << "typing goes on at the end of the pasted text";
     }
   }
   // The change notice of the long field text compares only what fits.

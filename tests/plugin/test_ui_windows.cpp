@@ -7,7 +7,6 @@
 #include "XPLMDataAccess.h"
 #include "XPStandardWidgets.h"
 
-
 #include <cstring>
 #include <filesystem>
 
@@ -15,16 +14,8 @@ namespace {
 
 using tralix_test::Lines;
 
-class UiWindows : public tralix_test::PluginTest {
+class UiWindows : public tralix_test::UiTest {
  protected:
-  static void Pick(const std::string& item) { EXPECT_TRUE(xphost::PickMenuItem({"Tralix", item})); }
-
-  static xphost::WindowInfo Window(void* id) {
-    xphost::WindowInfo info;
-    EXPECT_TRUE(xphost::GetWindow(id, &info));
-    return info;
-  }
-
   // What the window draws in the next frame, top to bottom; every string
   // must lie inside the window.
   static Lines Drawn(void* window) {

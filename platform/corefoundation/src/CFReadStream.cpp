@@ -4,6 +4,10 @@
 #include "RunLoop.h"
 #include "Transport.h"
 
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -24,6 +28,19 @@ StreamState &StateOf(CFReadStreamRef stream, const char *operation) {
 std::shared_ptr<StreamState> SharedStateOf(CFReadStreamRef stream, const char *operation) {
   return Checked<__CFReadStream>(stream, operation)->state;
 }
+
+// On macOS the process's run loop, not the plug-in, holds a stream's client
+// callback. A headless simulator host that loads plug-ins asks to be told of
+// them (by this name, found at run time), to catch one left in unloaded code.
+#if defined(_WIN32)
+void TellHostOfClient(const void *, CFReadStreamClientCallBack) {}
+#else
+void TellHostOfClient(const void *stream, CFReadStreamClientCallBack callback) {
+  using Report = void (*)(const void *, const void *);
+  static const Report report = reinterpret_cast<Report>(dlsym(RTLD_DEFAULT, "XPHostStreamClientChanged"));
+  if (report != nullptr) report(stream, reinterpret_cast<const void *>(callback));
+}
+#endif
 
 void ReleaseClientInfo(const ClientRegistration &client) {
   if (client.callback != nullptr && client.context.release != nullptr) client.context.release(client.context.info);
@@ -92,6 +109,7 @@ __CFReadStream::~__CFReadStream() {
     client = state->client;
     state->client = {};
   }
+  TellHostOfClient(this, nullptr);
   if (cancel) CancelTransfer(state);
   ReleaseClientInfo(client);
 }
@@ -171,11 +189,14 @@ Boolean CFReadStreamSetClient(CFReadStreamRef stream, CFOptionFlags streamEvents
     registration.context = *clientContext;
     if (clientContext->retain != nullptr) registration.context.info = clientContext->retain(clientContext->info);
   }
+  CFReadStreamClientCallBack held;
   {
     std::lock_guard<std::mutex> lock(StreamMutex());
     std::swap(state.client, registration);
+    held = state.closed ? nullptr : state.client.callback;
     AnnounceChange(state);
   }
+  TellHostOfClient(stream, held);
   ReleaseClientInfo(registration);
   return true;
 }
@@ -235,6 +256,7 @@ void CFReadStreamClose(CFReadStreamRef stream) {
     std::lock_guard<std::mutex> lock(StreamMutex());
     cancel = CloseLocked(*state);
   }
+  TellHostOfClient(stream, nullptr);
   if (cancel) CancelTransfer(state);
 }
 

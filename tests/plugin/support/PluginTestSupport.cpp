@@ -4,6 +4,8 @@
 #include "NetworkManager.h"
 #include "UI.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -95,5 +97,35 @@ void PluginTest::MakeConfigUnwritable() {
 void PluginTest::UseConfigFile() { std::snprintf(gConfigPath, sizeof(gConfigPath), "%s", configFile_.c_str()); }
 
 void PluginTest::MarkLog() { logMark_ = xphost::LogLines().size(); }
+
+void AddTool(const std::string& folder, const std::string& name, const std::string& script, unsigned mode) {
+  const std::string path = folder + "/" + name;
+  WriteFile(path, "#!/bin/sh\n" + script + "\n");
+  chmod(path.c_str(), static_cast<mode_t>(mode));
+}
+
+void UiTest::SetUp() {
+  PluginTest::SetUp();
+  const std::string bin = scratch_ + "/bin";
+  std::filesystem::create_directory(bin);
+  AddTool(bin, "xclip", "exec /bin/cat '" + scratch_ + "/clipboard' 2>/dev/null");
+  setenv("PATH", bin.c_str(), 1);
+  setenv("DISPLAY", ":99", 1);
+  unsetenv("WAYLAND_DISPLAY");
+}
+
+void UiTest::BuildDialog(int left, int top) { CreateConfigWidget(left, top, 550, 400); }
+
+Lines UiTest::Press(void* button) {
+  const size_t before = xphost::LogLines().size();
+  EXPECT_TRUE(xphost::ClickWidget(button));
+  return LogLinesSince(before);
+}
+
+xphost::WindowInfo UiTest::Window(void* id) {
+  xphost::WindowInfo info;
+  EXPECT_TRUE(xphost::GetWindow(id, &info));
+  return info;
+}
 
 }  // namespace tralix_test

@@ -64,4 +64,23 @@ class PluginTest : public testing::Test {
   size_t logMark_ = 0;
 };
 
+// The menu, windows and dialog as the pilot meets them, and a clipboard of the
+// test's own: an xclip on PATH that prints the file "clipboard" in the scratch
+// folder, or fails as for an empty clipboard when there is none.
+class UiTest : public PluginTest {
+ protected:
+  void SetUp() override;
+
+  static void BuildDialog(int left = 100, int top = 700);
+  static void Pick(const std::string& item) { EXPECT_TRUE(xphost::PickMenuItem({"Tralix", item})); }
+  // Clicks the button as the pilot would; returns what was logged meanwhile.
+  static Lines Press(void* button);
+  static void NextFrame() { xphost::RunFrame(0.05); }
+  static xphost::WindowInfo Window(void* id);
+  void SetClipboard(const std::string& text) const { WriteFile(scratch_ + "/clipboard", text); }
+};
+
+// A shell script named name in folder, runnable unless mode says otherwise.
+void AddTool(const std::string& folder, const std::string& name, const std::string& script, unsigned mode = 0755);
+
 }  // namespace tralix_test
