@@ -5,8 +5,9 @@
 # hides every symbol and exports only the five plug-in entry points.
 #
 # macOS: the real SDK frameworks from XPLANE_SDK_DIR, a universal x86_64 + arm64
-# bundle for CMAKE_OSX_DEPLOYMENT_TARGET (set in CMakeLists.txt). Linux and
-# others: the SDK symbols stay undefined and are resolved from the simulator
+# bundle for CMAKE_OSX_DEPLOYMENT_TARGET (set in CMakeLists.txt). Windows: the
+# SDK's import libraries from XPLANE_SDK_DIR when given, else those of the
+# headless host's XPLM_64.dll and XPWidgets_64.dll. Linux and others: the SDK symbols stay undefined and are resolved from the simulator
 # process when it loads the plug-in.
 
 set(XPLANE_SDK_DIR "" CACHE PATH "Root of the X-Plane SDK (the folder holding CHeaders/ and Libraries/); required on macOS")
@@ -61,7 +62,24 @@ function(add_xplane_plugin name)
       "-framework CoreFoundation" "-framework CFNetwork"
       "-framework AppKit" "-framework OpenGL" objc)
   elseif(WIN32)
-    message(FATAL_ERROR "Windows builds are not set up")
+    set(abi win_x64)
+    # Exports are the entry points' dllexport alone, never an automatic all.
+    target_link_options(${name} PRIVATE -Wl,--exclude-all-symbols)
+    if(XPLANE_SDK_DIR)
+      set(sdk_libraries "${XPLANE_SDK_DIR}/Libraries/Win")
+      if(NOT EXISTS "${XPLANE_SDK_DIR}/CHeaders/XPLM/XPLMDefs.h" OR NOT EXISTS "${sdk_libraries}/XPLM_64.lib")
+        message(FATAL_ERROR "XPLANE_SDK_DIR='${XPLANE_SDK_DIR}' is not an X-Plane SDK (no CHeaders/XPLM/XPLMDefs.h "
+          "or Libraries/Win/XPLM_64.lib)")
+      endif()
+      target_include_directories(${name} PRIVATE
+        "${XPLANE_SDK_DIR}/CHeaders/XPLM" "${XPLANE_SDK_DIR}/CHeaders/Widgets")
+      target_link_libraries(${name} PRIVATE "${sdk_libraries}/XPWidgets_64.lib" "${sdk_libraries}/XPLM_64.lib")
+    else()
+      # Import libraries of the headless host's DLLs, holding the SDK's
+      # functions alone (host/windows/WindowsHost.cmake).
+      target_link_libraries(${name} PRIVATE ${XPLANE_IMPORT_LIBRARIES})
+      add_dependencies(${name} xplane_import_libraries XPWidgets_64 xphost)
+    endif()
   else()
     set(abi lin_x64)
     # No -z defs: the XPLM/XPWidgets symbols come from the simulator at load.

@@ -1,16 +1,19 @@
 # cmake -DPLUGIN=<build>/Tralix/<abi>/Tralix.xpl -DREADME=README.md -DLICENSE=LICENSE
-#       -DVERSION=<version> -DZIP=<output.zip> -P package-zip.cmake
+#       -DVERSION=<version> -DZIP=<output.zip> [-DMORE_PLUGINS=<path>|<path>...] -P package-zip.cmake
+# MORE_PLUGINS: plug-ins for other systems, built in other trees
+# (<tree>/Tralix/win_x64/Tralix.xpl), each packed beside PLUGIN in its own folder.
 # Writes the release zip (see ReleasePackage.cmake) from a fresh staging folder,
 # so nothing that sits beside the built plug-in (a Tralix.cfg left by a run) can
 # get in. The zip appears complete or not at all.
-foreach(input PLUGIN README LICENSE)
-  if(NOT EXISTS "${${input}}")
-    message(FATAL_ERROR "package-zip: ${input} '${${input}}' does not exist")
+string(REPLACE "|" ";" plugins "${PLUGIN}|${MORE_PLUGINS}")
+list(REMOVE_ITEM plugins "")
+foreach(input ${plugins} ${README} ${LICENSE})
+  if(NOT EXISTS "${input}")
+    message(FATAL_ERROR "package-zip: '${input}' does not exist")
   endif()
 endforeach()
 
 get_filename_component(abi_path "${PLUGIN}" DIRECTORY)
-get_filename_component(abi "${abi_path}" NAME)
 get_filename_component(folder_path "${abi_path}" DIRECTORY)
 get_filename_component(folder "${folder_path}" NAME)
 
@@ -30,8 +33,12 @@ string(SUBSTRING "${readme}" ${begin} ${length} guide)
 
 set(stage "${ZIP}.staging")
 file(REMOVE_RECURSE "${stage}")
-file(MAKE_DIRECTORY "${stage}/${folder}/${abi}")
-file(COPY "${PLUGIN}" DESTINATION "${stage}/${folder}/${abi}")
+foreach(plugin ${plugins})
+  get_filename_component(abi_path "${plugin}" DIRECTORY)
+  get_filename_component(abi "${abi_path}" NAME)
+  file(MAKE_DIRECTORY "${stage}/${folder}/${abi}")
+  file(COPY "${plugin}" DESTINATION "${stage}/${folder}/${abi}")
+endforeach()
 file(WRITE "${stage}/${folder}/README.txt" "Tralix ${VERSION}\n\n${guide}")
 file(COPY_FILE "${LICENSE}" "${stage}/${folder}/LICENSE.txt")
 

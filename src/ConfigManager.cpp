@@ -9,8 +9,8 @@
 #include "XPLMPlugin.h"
 #include "XPLMProcessing.h"
 #include "XPLMUtilities.h"
+#include "platform/FileSystem.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -59,9 +59,6 @@ struct FileDescriptor {
     if (fd >= 0) close(fd);
   }
 };
-
-// Non-blocking, so that a FIFO in the file's place cannot stall the simulator.
-int OpenForReading(const char* path) { return open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
 
 bool StartsWithByteOrderMark(const char* text, size_t length) {
   return length >= kByteOrderMarkLength && std::memcmp(text, kByteOrderMark, kByteOrderMarkLength) == 0;
@@ -198,73 +195,33 @@ int FindValueInCache(const char* key, char* out, size_t outSize) {
 
 enum class SaveResult { kSaved, kNotOpened, kNotWritten };
 
-// Creates a new, empty file beside path to write the replacement into. Created
-// with mode 0666 so the umask applies as it would to a file opened for writing.
-int CreateTemporaryBeside(const char* path, std::string& temporaryPath) {
-  static unsigned sequence;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temporaryPath = std::string(path) + ".tmp." + std::to_string(getpid()) + "." + std::to_string(++sequence);
-    const int fd = open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
-// Makes sure the rename itself is on disk; a failure here changes nothing.
-void FlushFolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  FileDescriptor directory(open(folder.c_str(), O_RDONLY | O_CLOEXEC));
-  if (directory.fd >= 0) fsync(directory.fd);
-}
-
 // Replaces the file at path with text: written to a temporary file in the same
 // folder, flushed to disk and renamed over the old file, whose permission bits
 // it keeps. On failure the old file is as it was, the temporary file is gone
 // and error tells why.
 SaveResult SaveFileAtomically(const char* path, const char* text, size_t length, int& error) {
-  struct stat oldFile;
-  const bool hadFile = stat(path, &oldFile) == 0;
   std::string temporaryPath;
   const int fd = CreateTemporaryBeside(path, temporaryPath);
   if (fd < 0) {
     error = errno;
     return SaveResult::kNotOpened;
   }
-  bool saved = (!hadFile || fchmod(fd, oldFile.st_mode & 07777) == 0) && WriteAll(fd, text, length) &&
-               fsync(fd) == 0;
+  bool saved = CopyPermissions(path, fd) && WriteAll(fd, text, length) && FlushFile(fd);
   error = errno;
   if (close(fd) != 0 && saved) {
     saved = false;
     error = errno;
   }
-  if (saved && std::rename(temporaryPath.c_str(), path) != 0) {
+  if (saved && !PutInPlace(temporaryPath.c_str(), path)) {
     saved = false;
     error = errno;
   }
   if (!saved) {
-    unlink(temporaryPath.c_str());
+    RemoveFile(temporaryPath.c_str());
     return SaveResult::kNotWritten;
   }
   FlushFolderOf(temporaryPath);
   return SaveResult::kSaved;
-}
-
-// The file a chain of symbolic links ends at (missing or not), so that a
-// rewrite replaces the target and keeps the pilot's link.
-std::string FollowLinks(const char* path) {
-  std::string current = path;
-  for (int hop = 0; hop < 40; ++hop) {
-    struct stat entry;
-    if (lstat(current.c_str(), &entry) != 0 || !S_ISLNK(entry.st_mode)) return current;
-    char target[4096];
-    const ssize_t length = readlink(current.c_str(), target, sizeof(target));
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof(target)) return current;
-    const std::string linked(target, static_cast<size_t>(length));
-    const size_t slash = current.rfind('/');
-    current = linked[0] == '/' || slash == std::string::npos ? linked : current.substr(0, slash + 1) + linked;
-  }
-  return current;  // a loop: the write fails on it as open() would
 }
 
 enum class ReadResult { kRead, kMissing, kUnreadable, kNotAConfigFile };
@@ -440,6 +397,13 @@ constexpr char kClassicVolumesPrefix[] = "/Volumes/";
 // with '/'; a path that starts with '/' is POSIX even when a folder name holds ':'.
 bool IsClassicPath(const char* path) { return path[0] != '/' && std::strchr(path, ':') != nullptr; }
 
+// Windows accepts '/' as well as '\\' between folders.
+const char* LastWindowsSeparator(const char* path) {
+  const char* backslash = std::strrchr(path, '\\');
+  const char* slash = std::strrchr(path, '/');
+  return backslash > slash ? backslash : slash;
+}
+
 // Paths can be longer than a formatted log line; they are logged whole.
 void LogWithPath(const char* before, const char* path, const char* after) {
   XPLMDebugString(before);
@@ -466,17 +430,21 @@ int GetConfigFilePath(char* out, size_t outSize, const char* fileName) {
     return 0;
   }
 
-  const bool classic = IsClassicPath(pluginPath);
-  const char separator = classic ? ':' : '/';
-  if (classic)
+  const bool windows = UsesWindowsPaths();
+  const bool classic = !windows && IsClassicPath(pluginPath);
+  const char separator = classic ? ':' : windows ? '\\' : '/';
+  if (windows)
+    XPLMDebugString("Tralix - Assuming Windows path format ('\\' separator).\n");
+  else if (classic)
     XPLMDebugString("Tralix - Detected ':' separator, assuming classic Mac path format.\n");
   else
     XPLMDebugString("Tralix - Assuming POSIX path format ('/' separator).\n");
 
-  const char* lastSeparator = std::strrchr(pluginPath, separator);
+  const char* lastSeparator = windows ? LastWindowsSeparator(pluginPath) : std::strrchr(pluginPath, separator);
   if (!lastSeparator) {
-    XPLMDebugString(classic ? "Tralix - Error finding last directory separator (':') in plugin path: ["
-                            : "Tralix - Error finding last directory separator ('/') in plugin path: [");
+    XPLMDebugString(classic   ? "Tralix - Error finding last directory separator (':') in plugin path: ["
+                    : windows ? "Tralix - Error finding last directory separator ('\\') in plugin path: ["
+                              : "Tralix - Error finding last directory separator ('/') in plugin path: [");
     LogWithPath("", pluginPath, "]. Cannot determine config file location.\n");
     return 0;
   }
@@ -490,14 +458,16 @@ int GetConfigFilePath(char* out, size_t outSize, const char* fileName) {
   const size_t folderLength = static_cast<size_t>(lastSeparator - pluginPath) + 1;
   if (outSize - written <= folderLength) return FailPathTooSmall();
   std::memcpy(out + written, pluginPath, folderLength);
-  for (size_t i = written; i < written + folderLength; ++i)
+  // Windows keeps its own separators: they are what its file calls expect.
+  for (size_t i = written; classic && i < written + folderLength; ++i)
     if (out[i] == separator) out[i] = '/';
   written += folderLength;
   out[written] = '\0';
 
   if (std::strlen(fileName) >= outSize - written) return FailPathTooSmall();
   std::memcpy(out + written, fileName, std::strlen(fileName) + 1);
-  LogWithPath("Tralix - Constructed POSIX config path: [", out, "]\n");
+  LogWithPath(windows ? "Tralix - Constructed Windows config path: [" : "Tralix - Constructed POSIX config path: [",
+              out, "]\n");
   return 1;
 }
 

@@ -9,6 +9,7 @@
 
 #include "XPLMProcessing.h"
 #include "XPLMUtilities.h"
+#include "platform/CalendarTime.h"
 
 #include <charconv>
 #include <chrono>
@@ -755,7 +756,7 @@ void FormatUtcTimestamp(char* out, size_t outSize) {
   std::memset(out, 0, outSize);
   const std::time_t now = std::time(nullptr);
   std::tm utc;
-  if (!gmtime_r(&now, &utc)) return;
+  if (!UtcCalendarTime(&now, &utc)) return;
   std::strftime(out, outSize, "%Y-%m-%dT%H:%M:%SZ", &utc);
 }
 
@@ -1133,14 +1134,14 @@ void FormatLocalTimestamp(const timespec& now, char* out, size_t outSize) {
   out[0] = '\0';
   std::tm local;
   const std::time_t seconds = now.tv_sec;
-  if (!localtime_r(&seconds, &local)) return;
+  if (!LocalCalendarTime(&seconds, &local)) return;
   char offset[10] = "";
   const size_t length = std::strftime(out, outSize, "%Y-%m-%dT%H:%M:%S", &local);
   if (length == 0) {
     out[0] = '\0';
     return;
   }
-  std::strftime(offset, sizeof(offset), "%z", &local);
+  FormatUtcOffset(local, seconds, offset, sizeof(offset));
   const long milliseconds = (now.tv_nsec / 1000000) % 1000;
   std::snprintf(out + length, outSize - length, ".%03ld%s", milliseconds, offset);
 }

@@ -1,8 +1,7 @@
 // The host as a whole: handle numbering and the reset to a fresh simulator.
 #include "HostInternal.h"
+#include "SharedLibrary.h"
 #include "XPHostControl.h"
-
-#include <dlfcn.h>
 
 namespace xphost {
 namespace detail {
@@ -17,9 +16,7 @@ uintptr_t NextHandle() {
 
 bool IsCodeInModule(const void* code, const void* moduleBase) {
   if (!code || !moduleBase) return false;
-  Dl_info info{};
-  if (!dladdr(code, &info)) return false;
-  return info.dli_fbase == moduleBase;
+  return ModuleBaseOf(code) == moduleBase;
 }
 
 }  // namespace detail

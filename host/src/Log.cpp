@@ -1,6 +1,7 @@
 // XPLMDebugString and the other utilities: the log lives in memory for the
 // tests and, when an output folder is set, in <folder>/Log.txt as in X-Plane.
 #include "HostInternal.h"
+#include "SharedLibrary.h"
 #include "XPHostControl.h"
 #include "XPLMUtilities.h"
 
@@ -44,8 +45,8 @@ void SetOutputDir(const std::string& dir) {
   State().outputDir = dir;
   if (dir.empty()) return;
   std::error_code ignored;
-  std::filesystem::create_directories(dir, ignored);
-  State().file = std::fopen((std::filesystem::path(dir) / "Log.txt").c_str(), "a");
+  std::filesystem::create_directories(std::filesystem::u8path(dir), ignored);
+  State().file = detail::OpenFileToAppend(dir + "/Log.txt");
 }
 
 std::string LogText() { return State().text; }

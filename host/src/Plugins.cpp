@@ -1,10 +1,9 @@
 // The plug-in under test: its identity as the SDK reports it, and loading its
-// binary the way X-Plane on Linux does.
+// binary the way X-Plane does (SharedLibrary.h holds the system calls).
 #include "HostInternal.h"
+#include "SharedLibrary.h"
 #include "XPHostControl.h"
 #include "XPLMPlugin.h"
-
-#include <dlfcn.h>
 
 #include <cstdio>
 #include <cstring>
@@ -61,7 +60,7 @@ std::string TextOf(const char (&buffer)[kInfoBufferSize]) {
 
 template <typename Function>
 bool Resolve(void* library, const char* symbol, Function* out, std::string* missing) {
-  *out = reinterpret_cast<Function>(dlsym(library, symbol));
+  *out = reinterpret_cast<Function>(detail::FindLibrarySymbol(library, symbol));
   if (!*out && missing->empty()) *missing = symbol;
   return *out != nullptr;
 }
@@ -73,11 +72,6 @@ bool ResolveEntryPoints(void* library, EntryPoints* entry, std::string* missing)
   all = Resolve(library, "XPluginDisable", &entry->disable, missing) && all;
   all = Resolve(library, "XPluginReceiveMessage", &entry->receive, missing) && all;
   return all;
-}
-
-const void* ModuleBaseOf(const void* code) {
-  Dl_info info{};
-  return dladdr(code, &info) ? info.dli_fbase : nullptr;
 }
 
 // Stream -> client callback, as the CF stand-in reports them; any thread may report.
@@ -122,7 +116,7 @@ UnloadLeftovers DropLeftovers(const void* moduleBase) {
 void CloseLibrary() {
   PluginState& state = State();
   state.leftovers = DropLeftovers(state.moduleBase);
-  dlclose(state.library);
+  detail::CloseSharedLibrary(state.library);
   state.library = nullptr;
   state.moduleBase = nullptr;
   state.entry = EntryPoints{};
@@ -150,24 +144,21 @@ bool LoadPlugin(const std::string& path, LoadedPlugin* out, std::string* error) 
     SetError(error, "a plug-in is already loaded: " + state.path);
     return false;
   }
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library) {
-    const char* reason = dlerror();
-    SetError(error, reason ? reason : "dlopen failed");
-    return false;
-  }
+  void* library = detail::OpenSharedLibrary(path, error);
+  if (!library) return false;
   EntryPoints entry;
   std::string missing;
   if (!ResolveEntryPoints(library, &entry, &missing)) {
-    dlclose(library);
+    detail::CloseSharedLibrary(library);
     SetError(error, "missing entry point " + missing + " in " + path);
     return false;
   }
   std::error_code ignored;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
-  state.path = absolute.empty() ? path : absolute.string();
+  // UTF-8 both ways, also where the system's own code page is not.
+  std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::u8path(path), ignored);
+  state.path = absolute.empty() ? path : absolute.u8string();
   state.library = library;
-  state.moduleBase = ModuleBaseOf(reinterpret_cast<const void*>(entry.start));
+  state.moduleBase = detail::ModuleBaseOf(reinterpret_cast<const void*>(entry.start));
   state.entry = entry;
   state.enabled = false;
 

@@ -2,9 +2,7 @@
 // handed to the client callbacks with the lock released, on the thread that
 // runs the loop.
 #include "RunLoop.h"
-
-#include <sys/syscall.h>
-#include <unistd.h>
+#include "ThreadIdentity.h"
 
 #include <algorithm>
 #include <map>
@@ -15,12 +13,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::mutex gStreamMutex;
-std::map<pid_t, __CFRunLoop *> *gRunLoopsByThread = nullptr;  // guarded by gStreamMutex
+std::map<ThreadNumber, __CFRunLoop *> *gRunLoopsByThread = nullptr;  // guarded by gStreamMutex
 thread_local __CFRunLoop *tCurrentRunLoop = nullptr;
 
-__CFRunLoop *RunLoopOfThread(pid_t threadId) {
+__CFRunLoop *RunLoopOfThread(ThreadNumber threadId) {
   std::lock_guard<std::mutex> lock(gStreamMutex);
-  if (gRunLoopsByThread == nullptr) gRunLoopsByThread = new std::map<pid_t, __CFRunLoop *>();
+  if (gRunLoopsByThread == nullptr) gRunLoopsByThread = new std::map<ThreadNumber, __CFRunLoop *>();
   __CFRunLoop *&loop = (*gRunLoopsByThread)[threadId];
   if (loop == nullptr) loop = new __CFRunLoop();
   return loop;
@@ -128,11 +126,11 @@ const CFRunLoopMode kCFRunLoopDefaultMode = MakePermanentString("kCFRunLoopDefau
 const CFRunLoopMode kCFRunLoopCommonModes = MakePermanentString("kCFRunLoopCommonModes");
 
 CFRunLoopRef CFRunLoopGetCurrent(void) {
-  if (tCurrentRunLoop == nullptr) tCurrentRunLoop = RunLoopOfThread(static_cast<pid_t>(syscall(SYS_gettid)));
+  if (tCurrentRunLoop == nullptr) tCurrentRunLoop = RunLoopOfThread(CurrentThreadNumber());
   return tCurrentRunLoop;
 }
 
-CFRunLoopRef CFRunLoopGetMain(void) { return RunLoopOfThread(getpid()); }
+CFRunLoopRef CFRunLoopGetMain(void) { return RunLoopOfThread(MainThreadNumber()); }
 
 CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds, Boolean returnAfterSourceHandled) {
   const std::string &modeName = StringText(mode, "CFRunLoopRunInMode");

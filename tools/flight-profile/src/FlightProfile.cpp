@@ -306,9 +306,15 @@ bool ParseProfile(const std::string& text, const std::string& sourceName, Profil
   return parser.ParseText(text);
 }
 
+#ifdef _WIN32
+constexpr int kReadOnlyFlags = O_RDONLY | O_BINARY;
+#else
+// Non-blocking, so that a pipe named here cannot hang the open.
+constexpr int kReadOnlyFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+#endif
+
 bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* text, std::string* error) {
-  // Non-blocking, so that a pipe named here cannot hang the open.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = open(path.c_str(), kReadOnlyFlags);
   if (fd < 0) {
     *error = path + ": cannot be opened";
     return false;
