@@ -150,9 +150,8 @@ TEST_F(Client, RequestInFlightAtItsBoundEndsAsAReadTimeoutUnlessItsAnswerArrived
       const bool broadcast = request == Request::Broadcast;
       const char* path = broadcast ? e2e::kBroadcastPath : e2e::kEventPath;
       SCOPED_TRACE(std::string(path) + " " + std::to_string(static_cast<int>(behaviour)));
-      tralix::dev::Fault fault = e2e::Trickle(path, std::string(200, ' '));
-      if (behaviour == Service::Silent) fault = FaultOn(path);
-      fault.delay = std::chrono::milliseconds(behaviour == Service::Silent ? 60000 : 0);
+      const tralix::dev::Fault fault =
+          behaviour == Service::Silent ? e2e::Silent(path) : e2e::Trickle(path, std::string(200, ' '));
       service_->ClearRequests();
       if (behaviour != Service::Answered) service_->AddFault(fault);
       gConsecutiveFailures = 0;

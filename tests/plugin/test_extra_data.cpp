@@ -2,7 +2,8 @@
 // uses. That encoding allocates nothing is proven by the flight-loop allocation
 // check in bench/, which charges every allocation a sending cycle makes; that
 // every buffer size gives a whole object holding a prefix of the entries,
-// fuzz_extra_data checks.
+// fuzz_extra_data checks; the number formatter's digits, fuzz_json_text, with a
+// seed at each of its boundaries.
 #include "DataRefs.h"
 #include "NetworkManager.h"
 
@@ -201,6 +202,7 @@ TEST(ExtraData, RejectsMissingOrTinyBuffers) {
     for (size_t i = size; i < sizeof(out) - 1; ++i) EXPECT_EQ(out[i], '#') << "size " << size;
   }
   EXPECT_EQ(CountLines("Tralix - ERROR: Invalid buffer provided to BuildExtraDataJSON"), 4u);
+  EXPECT_EQ(FormatFloatNoScientific(nullptr, 32, 1.0f, 2), 0);
 }
 
 // Every row at an extreme value: the longest object there is still fits, and
@@ -238,36 +240,6 @@ std::string Format(float value, int decimals) {
   const int length = FormatFloatNoScientific(out, sizeof(out), value, decimals);
   EXPECT_EQ(static_cast<size_t>(length), std::strlen(out));
   return out;
-}
-
-// The branch boundaries and the cases a C library comparison cannot make. That
-// every other value has the C library's digits, and that a number too long for
-// its buffer is never cut, fuzz_json_text checks.
-TEST(FormatFloat, FixedDecimalsAndTheTenDecimalBranch) {
-  struct Case {
-    float value;
-    int decimals;
-    const char* text;
-  };
-  const float inf = std::numeric_limits<float>::infinity();
-  const Case cases[] = {
-      {0.0f, 2, "0.00"},
-      {-0.0f, 2, "-0.00"},
-      {1e-7f, 2, "0.0000001000"},
-      {1e-6f, 2, "0.00"},
-      {999999.0f, 2, "999999.00"},
-      {1000000.0f, 2, "1000000.0000000000"},
-      {999999.0625f, 2, "999999.0625000000"},  // the next float above 999999
-      {-3.25f, 2, "-3.2500000000"},
-      {-FLT_MAX, 6, "-340282346638528859811704183484516925440.0000000000"},
-      {NAN, 2, "null"},
-      {inf, 2, "null"},
-      {-inf, 6, "null"},
-      {12.5f, -3, "12"},             // a negative count asks for no decimals
-      {12.5f, 40, "12.5000000000"},  // at most ten
-  };
-  for (const Case& c : cases) EXPECT_EQ(Format(c.value, c.decimals), c.text) << c.value << " / " << c.decimals;
-  EXPECT_EQ(FormatFloatNoScientific(nullptr, 32, 1.0f, 2), 0);
 }
 
 TEST(EscapeJson, EscapesWhatJsonNeedsAndCopiesTheRest) {

@@ -8,7 +8,6 @@
 #include "CFStandInTesting.h"
 
 #include <cstring>
-#include <iterator>
 #include <utility>
 
 namespace {
@@ -164,28 +163,18 @@ TEST_F(NetworkClient, ActivationRefusesKeysThatAreNotOneCleanPathSegment) {
 }
 
 // The token is the quoted value right after the first "token": member, taken
-// as it stands; any other answer leaves the output empty.
+// as it stands; any other answer leaves the output empty. Every rule is checked
+// by fuzz_activation_token against a model, with a seed for each refusal; these
+// rows keep what its 64-byte buffers cannot reach and the line logged.
 TEST_F(NetworkClient, TokenExtractionFindsTheFirstQuotedTokenMember) {
   const std::string t255(255, 't');
-  const std::pair<std::string, std::string> taken[] = {
-      {R"({"token":"abc.def"})", "abc.def"},
+  const std::pair<std::string, std::string> cases[] = {
       {"{\"token\": \n\t\"abc\"}", "abc"},
-      {R"({"data":{"user":1,"token":"xyz"}})", "xyz"},
-      {"{\"token\":\"caf\xc3\xa9-\xf0\x9f\x9b\xab\"}", "caf\xc3\xa9-\xf0\x9f\x9b\xab"},
       {"{\"token\":\"" + t255 + "\"}", t255},
+      {"{\"token\":\"" + t255 + "t\"}", ""},
+      {"{\"token\":\"caf\xc3\xa9-\xf0\x9f\x9b\xab\"}", "caf\xc3\xa9-\xf0\x9f\x9b\xab"},
+      {"{\"token\":\"a\xed\xa0\x80\"}", ""},
   };
-  // No such member, no quoted value, too long or empty, a control byte, an
-  // escape, invalid UTF-8 (a bad byte, overlong, a surrogate, cut short), edge blanks.
-  const std::string refused[] = {
-      "{\"token\" :\"abc\"}", R"({"access_token":"abc"})", R"({"Token":"abc"})",
-      R"({"token":null})", R"({"token":)", R"({"token":"abc)",
-      "{\"token\":\"" + t255 + "t\"}", R"({"token":""})", "{\"token\":\"ab\rc\"}",
-      R"({"token":"abc\"def"})", R"({"token":"a\/b"})",
-      "{\"token\":\"ab\xff\"}", "{\"token\":\"a\xc0\xaf" "b\"}", "{\"token\":\"a\xed\xa0\x80\"}",
-      "{\"token\":\"a\xe2\x82\"}", R"({"token":" abc"})", R"({"token":"abc "})",
-  };
-  std::vector<std::pair<std::string, std::string>> cases(std::begin(taken), std::end(taken));
-  for (const std::string& answer : refused) cases.emplace_back(answer, "");
   for (const auto& [answer, expected] : cases) {
     SCOPED_TRACE(answer);
     char token[256] = "stale";

@@ -151,7 +151,7 @@ TEST_F(ClipboardTools, SkipsFilesThatCannotRunAndRelativePathEntries) {
 
 // What the tool prints comes back only when it is whole, valid UTF-8 text
 // without NUL, within the byte limit and the time limit. The UTF-8 check is
-// the token's too: the token table has the forms not repeated here.
+// the token's too: fuzz_activation_token has the forms not repeated here.
 TEST_F(ClipboardTools, FailingSlowOrEndlessToolsAndNonTextGiveBoundedResultsInBoundedTime) {
   const std::pair<std::string, std::string> cases[] = {
       {"exit 1", ""},  // no text

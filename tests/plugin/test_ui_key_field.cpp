@@ -114,15 +114,6 @@ TEST_F(ApiKeyField, OnlyCtrlVOnItsWayDownPastesWhateverElseIsHeld) {
   }
 }
 
-TEST_F(ApiKeyField, CtrlVThroughTheHostIsConsumedSoNoVReachesTheField) {
-  SetClipboard("tlx_key");
-  ASSERT_TRUE(xphost::FocusWidget(field_));
-  EXPECT_TRUE(xphost::KeyStroke(nullptr, 'v', xplm_ControlFlag, 'V'));
-  EXPECT_EQ(FieldText(), "tlx_key");
-  EXPECT_STREQ(gApiKey, "tlx_key");
-  EXPECT_EQ(ConfigText(), "API_KEY=tlx_key\nDATA_KEY_TOKEN=\n");
-}
-
 // The field shows the text as copied, the key is its trimmed first 255 bytes;
 // an empty clipboard changes nothing, and Ctrl+V then goes on to the field.
 TEST_F(ApiKeyField, PasteButtonAndCtrlVFillTheFieldAsCopiedAndStoreTheTrimmedKey) {

@@ -49,6 +49,12 @@ tralix::dev::Fault FaultOn(const std::string& path, int status, int count) {
   return fault;
 }
 
+tralix::dev::Fault Silent(const std::string& path, int count) {
+  tralix::dev::Fault fault = FaultOn(path, 0, count);
+  fault.delay = std::chrono::milliseconds(60000);
+  return fault;
+}
+
 tralix::dev::Fault Trickle(const std::string& path, const std::string& body) {
   tralix::dev::Fault fault = FaultOn(path);
   fault.body = body;

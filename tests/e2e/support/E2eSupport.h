@@ -25,6 +25,8 @@ constexpr char kEventPath[] = "/api/v1/data/client/event";
 std::string ReadFile(const std::string& path);
 // A misbehaviour for the next `count` requests to `path` (-1: until cleared).
 tralix::dev::Fault FaultOn(const std::string& path, int status = 0, int count = 1);
+// A service that reads the request and answers nothing for a minute.
+tralix::dev::Fault Silent(const std::string& path, int count = 1);
 // An answer whose body comes a byte a second.
 tralix::dev::Fault Trickle(const std::string& path, const std::string& body);
 
