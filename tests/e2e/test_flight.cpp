@@ -1,8 +1,7 @@
 // The shipped plug-in flown against the service stand-in over verified HTTPS:
 // landing events, start-up activation, the pacing of broadcasts while the
-// service fails, the plug-in's own bounds on broadcasts and activations while
-// the service stalls at each stage of the exchange (a landing event's bound is
-// checked on the plug-in's clock in test_client), and unloading mid-request.
+// service fails, the plug-in's own bounds on every request while the service
+// stalls at each stage of the exchange, and unloading mid-request.
 #include "E2eSupport.h"
 #include "XPHostControl.h"
 
@@ -155,6 +154,18 @@ TEST_P(SilentBroadcast, EndsFiveSecondsAfterItsOpenWithoutHoldingAFrameAndTheFli
 
 INSTANTIATE_TEST_SUITE_P(Stalls, SilentBroadcast, testing::Values(Stall::kNone, Stall::kNoTls),
                          [](const testing::TestParamInfo<Stall>& stall) { return StallName(stall.param); });
+
+// The shipped binary bounds a landing event itself too: 10 s from its open.
+TEST_F(ServiceFlight, SilentLandingEventEndsTenSecondsAfterItsOpen) {
+  flight_profile::Player player = e2e::PlayerFor("circuit-2min.flight");
+  e2e::LoadShippedPlugin(folder_, kWithToken);
+  service_->AddFault(e2e::Silent(e2e::kEventPath));
+  e2e::FlightDriver driver;
+  while (driver.Count(kTimedOut) == 0 && !player.AllRowsPublished()) driver.Frame(&player);
+  const double took = ReportTimeOut(driver, "landing event TlsDoneNoAnswer", "Tralix - Landing event sent successfully");
+  EXPECT_GE(took, 10.0);
+  EXPECT_LE(took, 12.0);
+}
 
 // An activation holds the simulator's main thread: at start-up, or from the
 // dialog's button. Whatever stage the service stops at, it is given up within
