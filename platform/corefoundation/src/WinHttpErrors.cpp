@@ -5,23 +5,6 @@
 namespace cfstandin {
 namespace {
 
-// SecureTransport codes.
-constexpr SInt32 kErrSSLProtocol = -9800;
-constexpr SInt32 kErrSSLXCertChainInvalid = -9807;
-constexpr SInt32 kErrSSLUnknownRootCert = -9812;
-constexpr SInt32 kErrSSLCertExpired = -9814;
-constexpr SInt32 kErrSSLHostNameMismatch = -9843;
-
-constexpr SInt32 kDarwinEAINoName = 8;
-constexpr SInt32 kDarwinENOMEM = 12;
-constexpr SInt32 kDarwinECONNRESET = 54;
-constexpr SInt32 kDarwinECONNREFUSED = 61;
-constexpr SInt32 kDarwinENETUNREACH = 51;
-constexpr SInt32 kDarwinEHOSTUNREACH = 65;
-constexpr SInt32 kHTTPParseFailure = -1;
-constexpr SInt32 kHTTPRedirectionLoop = -2;
-constexpr SInt32 kHTTPBadURL = -3;
-
 enum : std::uint32_t {
   kOutOfMemory = 8,             // ERROR_NOT_ENOUGH_MEMORY
   kWsaNetUnreachable = 10051,   // WSAENETUNREACH
