@@ -6,6 +6,7 @@
 #include "ConfigManager.h"
 #include "Tralix.h"
 #include "WinHttpErrors.h"
+#include "WindowsText.h"
 #include "XPHostControl.h"
 #include "platform/CalendarTime.h"
 #include "platform/Clipboard.h"
@@ -20,24 +21,6 @@
 
 namespace {
 
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(utf8.size(), L'\0');
-  const int size = static_cast<int>(utf8.size());
-  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), size)));
-  return wide;
-}
-
-std::string FileBytes(const std::string& path) {
-  std::string bytes;
-  if (FILE* file = _wfopen(Wide(path).c_str(), L"rb")) {
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, got);
-    std::fclose(file);
-  }
-  return bytes;
-}
-
 // A fresh folder under the system's temporary folder, named with non-ASCII letters.
 std::string FreshUserFolder() {
   wchar_t temporary[MAX_PATH];
@@ -45,9 +28,7 @@ std::string FreshUserFolder() {
   const std::wstring folder =
       std::wstring(temporary) + L"Jos\u00e9 \u00c5ngstr\u00f6m " + std::to_wstring(GetCurrentProcessId());
   CreateDirectoryW(folder.c_str(), nullptr);
-  char utf8[4 * MAX_PATH];
-  WideCharToMultiByte(CP_UTF8, 0, folder.c_str(), -1, utf8, sizeof(utf8), nullptr, nullptr);
-  return utf8;
+  return Utf8(folder);
 }
 
 TEST(WindowsPlatform, ConfigPathIsBuiltBesideThePluginInWindowsForm) {

@@ -9,6 +9,7 @@
 // standard input: the caller stops the service, so a request stays open.
 #include "FlightPlayer.h"
 #include "FlightProfile.h"
+#include "WindowsText.h"
 #include "XPHostControl.h"
 
 #include <windows.h>
@@ -30,30 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr double kFrameSeconds = 1.0 / 30.0;
 constexpr double kMaxUnloadSeconds = 1.0;
 constexpr char kBroadcastAccepted[] = "Tralix - Successfully sent aircraft data to server";
-
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(utf8.size() + 1, L'\0');
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-  wide.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  char utf8[4 * MAX_PATH] = {};
-  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, utf8, sizeof(utf8), nullptr, nullptr);
-  return utf8;
-}
-
-std::string FileText(const std::string& path) {
-  std::string text;
-  if (FILE* file = _wfopen(Wide(path).c_str(), L"rb")) {
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) text.append(chunk, got);
-    std::fclose(file);
-  }
-  return text;
-}
 
 int Count(const std::string& text, const std::string& part) {
   int count = 0;
@@ -139,7 +116,7 @@ int main(int argc, char** argv) {
   const double speed = argc > 4 ? std::atof(argv[4]) : 20.0;
   flight_profile::Profile profile;
   std::string error;
-  if (!flight_profile::ParseProfile(FileText(argv[2]), argv[2], &profile, &error)) {
+  if (!flight_profile::ParseProfile(FileBytes(argv[2]), argv[2], &profile, &error)) {
     std::fprintf(stderr, "windows_flight: %s\n", error.c_str());
     return 2;
   }
@@ -154,14 +131,14 @@ int main(int argc, char** argv) {
                  xphost::LogText().c_str());
     return 1;
   }
-  const bool tokenSaved = FileText(folder + "Tralix.cfg").find("DATA_KEY_TOKEN=demo-data-token\n") != std::string::npos;
+  const bool tokenSaved = FileBytes(folder + "Tralix.cfg").find("DATA_KEY_TOKEN=demo-data-token\n") != std::string::npos;
   std::printf("plug-in: %sTralix.xpl\nstart-up activation: %s\n", folder.c_str(),
               tokenSaved ? "token saved to Tralix.cfg" : "NO token saved");
 
   const auto flightStart = Clock::now();
   Fly(player, profile.endTime, speed);
   RunIdleFrames(1.0);
-  const std::string record = FileText(recordPath);
+  const std::string record = FileBytes(recordPath);
   const int accepted = Count(xphost::LogText(), kBroadcastAccepted);
   const std::vector<int> landings = LandingSamples(record);
   std::printf("flight: %.0f s of profile in %.1f s\nbroadcasts accepted: %d (the service received %d)\n",
