@@ -1,24 +1,15 @@
-// UTF-8 <-> UTF-16 and whole-file reads through the wide API, for the Windows
-// test programs (paths with non-ASCII folders must survive both ways).
+// Whole-file reads through the wide API and UTF-8 paths for the Windows test
+// programs, on the plug-in's own UTF-8/UTF-16 conversions (paths with non-ASCII
+// folders must survive both ways).
 #pragma once
 
-#include <windows.h>
+#include "platform/WideText.h"
 
 #include <cstdio>
 #include <string>
 
-inline std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(utf8.size() + 1, L'\0');
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-  wide.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
-  return wide;
-}
-
-inline std::string Utf8(const std::wstring& wide) {
-  char utf8[4 * MAX_PATH] = {};
-  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, utf8, sizeof(utf8), nullptr, nullptr);
-  return utf8;
-}
+inline std::wstring Wide(const std::string& utf8) { return WideFromUtf8(utf8); }
+inline std::string Utf8(const std::wstring& wide) { return Utf8FromWide(wide.c_str(), wide.size()); }
 
 inline std::string FileBytes(const std::string& path) {
   std::string bytes;
