@@ -1,8 +1,8 @@
 // The dataref rules the plug-in's tests rely on: only X-Plane's names with
 // X-Plane's types are published, only an accessor the type offers reads a
-// value (others are recorded), array and byte reads copy no more than asked
-// and held, stale and null handles read zero, and every read is counted (tests
-// assert that nothing was read, which would pass trivially if reads went uncounted).
+// value (others are recorded), byte reads copy no more than asked and held,
+// stale and null handles read zero, and every read is counted (tests assert
+// that nothing was read, which would pass trivially if reads went uncounted).
 #include "XPHostControl.h"
 #include "XPLMDataAccess.h"
 
@@ -96,27 +96,6 @@ TEST_F(HostDataRefs, PublishesOnlyXPlanesNamesWithXPlanesTypesAndSizes) {
   xphost::SetDatab("sim/aircraft/view/acf_ui_name", "Cessna");
   EXPECT_EQ(XPLMGetDatavf(XPLMFindDataRef(kFloats), nullptr, 0, 0), 8);
   EXPECT_EQ(XPLMFindDataRef("sim/aircraft/view/acf_ui_name"), nullptr);
-}
-
-// (offset, max) against 5 floats: the count copied, the first value, and
-// nothing written past the count.
-TEST_F(HostDataRefs, ArrayReadsCopyWhatIsAskedAndWhatExists) {
-  struct Row {
-    int offset, max, expectedCount;
-    float firstCopied;
-  };
-  const Row rows[] = {
-      {0, 20, 16, 1}, {0, 2, 2, 1}, {3, 20, 13, 4}, {16, 3, 0, 0}, {-1, 3, 0, 0}, {2, -4, 0, 0},
-  };
-  XPLMDataRef ref = XPLMFindDataRef(kFloats);
-  for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << "offset " << row.offset << " max " << row.max);
-    std::vector<float> out(20, -1.0f);
-    int count = XPLMGetDatavf(ref, out.data(), row.offset, row.max);
-    EXPECT_EQ(count, row.expectedCount);
-    EXPECT_EQ(count > 0 ? out[0] : 0.0f, row.firstCopied);
-    EXPECT_EQ(out[static_cast<size_t>(std::max(count, 0))], -1.0f) << "wrote past the count";
-  }
 }
 
 // A text dataref copies only its own bytes, no terminator: a shorter new name

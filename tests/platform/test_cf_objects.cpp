@@ -41,7 +41,6 @@ TEST_F(CFObjects, StringsAreMadeOnlyFromValidUtf8) {
       {"Z\xC3\xBCrich \xE2\x9C\x88 \xF0\x9D\x84\x9E", 11},  // U+1D11E takes two units
       {"\xC3\x28", -1},                                    // bad continuation
       {"\xC0\xAF", -1},                                    // overlong '/'
-      {"\xE0\x80\xAF", -1},                                // overlong, three bytes
       {"\xED\xA0\x80", -1},                                // UTF-16 surrogate
       {"\xF4\x90\x80\x80", -1},                            // above U+10FFFF
       {"abc\xE2\x82", -1},                                 // cut short
@@ -65,7 +64,6 @@ TEST_F(CFObjects, UrlsMustBeAbsoluteAndUseOnlyUrlCharacters) {
       {"https://api.tralix.net/api/v1/apiKey/activate/my key", false},
       {"https://api.tralix.net/\"quoted\"", false},
       {"https://api.tralix.net/%zz", false},
-      {"https://api.tralix.net/a#b#c", false},
       {"https://api.tralix.net/caf\xC3\xA9", false},
       {"/api/v1/data/client/event", false},
       {"", false},

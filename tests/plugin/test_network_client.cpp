@@ -104,30 +104,6 @@ TEST_F(NetworkClient, RefusedBroadcastsTouchNothing) {
   EXPECT_TRUE(tralix_test::LogHasLine("Tralix - ERROR: DATA_KEY_TOKEN is not set. Cannot send data."));
 }
 
-// A token that cannot become a header string is left out, a missing timeout
-// number is not set: the broadcast still goes.
-TEST_F(NetworkClient, OptionalPartsThatFailLeaveTheRequestGoing) {
-  std::snprintf(gDataKeyToken, sizeof(gDataKeyToken), "%s", "bad\xff\xfe");
-  CFStandInFailNextCalls("CFNumberCreate", 1);
-  EXPECT_EQ(Broadcast(), 1);
-  EXPECT_TRUE(tralix_test::LogHasLine("Tralix - Failed to create DataKeyToken header string"));
-  EXPECT_EQ(gNetworkBusy, 1);
-}
-
-TEST_F(NetworkClient, StartedBroadcastSetsBusyAndKeepsOnlyItsRequestObjectsAndTheStream) {
-  EXPECT_EQ(Broadcast(), 1);
-  EXPECT_EQ(gNetworkBusy, 1);
-  EXPECT_EQ(CFStandInLiveObjectCountOfKind("CFReadStream"), 1);
-  EXPECT_EQ(CFStandInLiveObjectCountOfKind("CFData"), 0);
-  // A second call releases the first call's objects before making its own.
-  EXPECT_EQ(Broadcast(), 1);
-  EXPECT_EQ(CFStandInLiveObjectCountOfKind("CFHTTPMessage"), 1);
-  EXPECT_EQ(CFStandInLiveObjectCountOfKind("CFURL"), 1);
-  EXPECT_EQ(CFStandInLiveObjectCountOfKind("CFReadStream"), 2);
-  ShutdownNetwork();
-  EXPECT_EQ(CFStandInLiveObjectCount(), 0) << "unloading detaches and releases streams in flight";
-}
-
 TEST_F(NetworkClient, CallbackWithoutAStreamStillClearsBusy) {
   gNetworkBusy = 1;
   ReadStreamClientCallBack(nullptr, kCFStreamEventEndEncountered, nullptr);

@@ -1,4 +1,5 @@
-// windows_flight: the Windows plug-in flying a profile in the Windows host
+// windows_flight, the Windows demo runner (`make demo-windows` and the Windows
+// end-to-end test): the Windows plug-in flying a profile in the Windows host
 // against the Tralix service at api.tralix.net (the native dev service, a
 // Linux process outside Wine), then unloaded with a request in flight. Prints
 // a summary and exits 0 only when the flight went as it says: start-up
@@ -9,7 +10,6 @@
 // standard input: the caller stops the service, so a request stays open.
 #include "FlightPlayer.h"
 #include "FlightProfile.h"
-#include "WindowsText.h"
 #include "XPHostControl.h"
 
 #include <windows.h>
@@ -31,6 +31,31 @@ using Clock = std::chrono::steady_clock;
 constexpr double kFrameSeconds = 1.0 / 30.0;
 constexpr double kMaxUnloadSeconds = 1.0;
 constexpr char kSuccessCompletion[] = "Tralix - Successfully sent aircraft data to server";
+
+// The host takes UTF-8 paths; Windows' file calls take UTF-16.
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(utf8.size(), L'\0');
+  wide.resize(static_cast<size_t>(
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), static_cast<int>(wide.size()))));
+  return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  std::string utf8(wide.size() * 3, '\0');
+  utf8.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
+                                                      static_cast<int>(utf8.size()), nullptr, nullptr)));
+  return utf8;
+}
+
+std::string FileBytes(const std::string& path) {
+  std::string bytes;
+  if (FILE* file = _wfopen(Wide(path).c_str(), L"rb")) {
+    char chunk[65536];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof(chunk), file)) > 0;) bytes.append(chunk, got);
+    std::fclose(file);
+  }
+  return bytes;
+}
 
 int Count(const std::string& text, const std::string& part) {
   int count = 0;
