@@ -138,6 +138,14 @@ TEST_F(NetworkClient, ActivationRefusesKeysThatAreNotOneCleanPathSegment) {
   EXPECT_STREQ(untouched, "keep");
 }
 
+TEST_F(NetworkClient, ActivationWhoseStreamDoesNotOpenLeavesNoStream) {
+  ASSERT_EQ(CFStandInFailNextCalls("CFReadStreamOpen", 1), 1);
+  char token[256] = "stale";
+  EXPECT_EQ(ActivateApiKey("key-abc", token, sizeof(token)), 0);
+  EXPECT_STREQ(token, "");
+  EXPECT_EQ(CFStandInLiveObjectCountOfKind("CFReadStream"), 0);
+}
+
 // The token is the quoted value right after the first "token": member, taken
 // as it stands; any other answer leaves the output empty. Every rule is checked
 // by fuzz_activation_token against a model, with a seed for each refusal; these
