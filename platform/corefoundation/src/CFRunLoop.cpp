@@ -96,6 +96,13 @@ void AnnounceChange(StreamState &state) {
   for (const Schedule &schedule : state.schedules) schedule.loop->wake.notify_all();
 }
 
+void FailRunning(StreamState &state, CFStreamError error) {
+  if (state.outcome != Outcome::Running || state.closed) return;
+  state.outcome = Outcome::Failed;
+  state.error = error;
+  AnnounceChange(state);
+}
+
 bool ModeServes(const std::string &scheduleMode, const std::string &runMode) {
   return scheduleMode == runMode || (scheduleMode == kCommonModesName && runMode == kDefaultModeName);
 }

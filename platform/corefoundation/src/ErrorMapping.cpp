@@ -40,16 +40,16 @@ SInt32 DarwinErrno(long systemErrno) {
     case EADDRINUSE: return 48;
     case EADDRNOTAVAIL: return 49;
     case ENETDOWN: return 50;
-    case ENETUNREACH: return 51;
+    case ENETUNREACH: return kDarwinENETUNREACH;
     case ENETRESET: return 52;
     case ECONNABORTED: return 53;
-    case ECONNRESET: return 54;
+    case ECONNRESET: return kDarwinECONNRESET;
     case ENOBUFS: return 55;
     case ENOTCONN: return 57;
     case ETIMEDOUT: return kDarwinETIMEDOUT;
     case ECONNREFUSED: return kDarwinECONNREFUSED;
     case EHOSTDOWN: return 64;
-    case EHOSTUNREACH: return 65;
+    case EHOSTUNREACH: return kDarwinEHOSTUNREACH;
     case ECANCELED: return kDarwinECANCELED;
     default: return static_cast<SInt32>(systemErrno);  // 1 to 34 are the same on both
   }

@@ -72,6 +72,10 @@ std::mutex &StreamMutex();
 // the run loops the stream is scheduled on.
 void AnnounceChange(StreamState &state);
 
+// Ends a running exchange with error (StreamMutex held). A stream its client
+// closed stays closed, not failed, as does one that already ended.
+void FailRunning(StreamState &state, CFStreamError error);
+
 // The worker holds back bytes once this many are waiting to be read.
 constexpr size_t kMaxUnreadBytes = 1u << 20;
 // A response body longer than this is not read further: the exchange ends with

@@ -398,9 +398,7 @@ void Worker::Begin(const std::shared_ptr<StreamState> &state) {
   CURL *easy = curl_easy_init();
   if (easy == nullptr) {
     std::lock_guard<std::mutex> lock(StreamMutex());
-    state->outcome = Outcome::Failed;
-    state->error = StreamErrorFor(CURLE_OUT_OF_MEMORY, 0, 0, {});
-    AnnounceChange(*state);
+    FailRunning(*state, StreamErrorFor(CURLE_OUT_OF_MEMORY, 0, 0, {}));
     return;
   }
   exchange->easy = easy;
@@ -501,13 +499,7 @@ void Worker::Discard(StreamState *key) {
 void Worker::DiscardAll() {
   {
     std::lock_guard<std::mutex> lock(StreamMutex());
-    for (auto &entry : exchanges_) {
-      StreamState &state = *entry.second->state;
-      if (state.outcome != Outcome::Running || state.closed) continue;
-      state.outcome = Outcome::Failed;
-      state.error = {kDomainPOSIX, kDarwinECANCELED};
-      AnnounceChange(state);
-    }
+    for (auto &entry : exchanges_) FailRunning(*entry.second->state, {kDomainPOSIX, kDarwinECANCELED});
   }
   for (auto &entry : exchanges_) curl_easy_setopt(entry.second->easy, CURLOPT_QUICK_EXIT, 0L);
   while (!exchanges_.empty()) Discard(exchanges_.begin()->first);
@@ -517,13 +509,8 @@ void Worker::DiscardAll() {
 // Streams opened just before the worker stopped end like those in flight.
 void Worker::CancelNotStarted(const std::vector<Command> &commands) {
   std::lock_guard<std::mutex> lock(StreamMutex());
-  for (const Command &command : commands) {
-    StreamState &state = *command.state;
-    if (command.kind != CommandKind::Start || state.outcome != Outcome::Running || state.closed) continue;
-    state.outcome = Outcome::Failed;
-    state.error = {kDomainPOSIX, kDarwinECANCELED};
-    AnnounceChange(state);
-  }
+  for (const Command &command : commands)
+    if (command.kind == CommandKind::Start) FailRunning(*command.state, {kDomainPOSIX, kDarwinECANCELED});
 }
 
 }  // namespace

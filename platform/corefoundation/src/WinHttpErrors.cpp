@@ -1,58 +1,24 @@
 #include "WinHttpErrors.h"
 
-// The numbers are WinHTTP's and Winsock's published codes, written out so the
-// table reads (and is tested) the same wherever it is compiled.
+#include <windows.h>
+#include <winhttp.h>
+
 namespace cfstandin {
 namespace {
-
-enum : std::uint32_t {
-  kOutOfMemory = 8,             // ERROR_NOT_ENOUGH_MEMORY
-  kWsaNetUnreachable = 10051,   // WSAENETUNREACH
-  kWsaConnectionReset = 10054,  // WSAECONNRESET
-  kWsaTimedOut = 10060,         // WSAETIMEDOUT: Wine's time-out
-  kWsaRefused = 10061,          // WSAECONNREFUSED
-  kWsaHostUnreachable = 10065,  // WSAEHOSTUNREACH
-  kWsaHostNotFound = 11001,     // WSAHOST_NOT_FOUND
-  kTimeout = 12002,
-  kInvalidUrl = 12005,
-  kUnrecognizedScheme = 12006,
-  kNameNotResolved = 12007,
-  kOperationCancelled = 12017,
-  kCannotConnect = 12029,
-  kConnectionError = 12030,
-  kCertDateInvalid = 12037,
-  kCertCnInvalid = 12038,
-  kInvalidCa = 12045,
-  kCertRevocationFailed = 12057,
-  kInvalidServerResponse = 12152,
-  kRedirectFailed = 12156,
-  kSecureChannelError = 12157,  // Wine's code for every TLS failure
-  kInvalidCert = 12169,
-  kCertRevoked = 12170,
-  kSecureFailure = 12175,
-  kHeaderSizeOverflow = 12183,
-  kResponseDrainOverflow = 12184,
-};
-
-// WINHTTP_CALLBACK_STATUS_FLAG_* bits.
-constexpr std::uint32_t kFlagCertDateInvalid = 0x08;
-constexpr std::uint32_t kFlagCertCnInvalid = 0x10;
-constexpr std::uint32_t kFlagInvalidCa = 0x04;
-constexpr std::uint32_t kFlagSecurityChannelError = 0x80000000u;
 
 // A certificate failure as the flags of its secure-failure report tell it;
 // the error code alone when no report came.
 SInt32 CertificateError(std::uint32_t error, std::uint32_t flags) {
-  if (flags & kFlagCertCnInvalid) return kErrSSLHostNameMismatch;
-  if (flags & kFlagInvalidCa) return kErrSSLUnknownRootCert;
-  if (flags & kFlagCertDateInvalid) return kErrSSLCertExpired;
-  if (flags & kFlagSecurityChannelError) return kErrSSLProtocol;
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID) return kErrSSLHostNameMismatch;
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA) return kErrSSLUnknownRootCert;
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID) return kErrSSLCertExpired;
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR) return kErrSSLProtocol;
   if (flags != 0) return kErrSSLXCertChainInvalid;
   switch (error) {
-    case kCertCnInvalid: return kErrSSLHostNameMismatch;
-    case kInvalidCa: return kErrSSLUnknownRootCert;
-    case kCertDateInvalid: return kErrSSLCertExpired;
-    case kSecureChannelError: return kErrSSLProtocol;
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return kErrSSLHostNameMismatch;
+    case ERROR_WINHTTP_SECURE_INVALID_CA: return kErrSSLUnknownRootCert;
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return kErrSSLCertExpired;
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return kErrSSLProtocol;  // Wine's code for every TLS failure
     default: return kErrSSLXCertChainInvalid;
   }
 }
@@ -60,46 +26,45 @@ SInt32 CertificateError(std::uint32_t error, std::uint32_t flags) {
 }  // namespace
 
 CFStreamError StreamErrorForWinHttp(std::uint32_t error, std::uint32_t secureFailureFlags, const Progress &progress) {
-  if (progress.bodyTooLarge) return {kDomainPOSIX, kDarwinEFBIG};
   switch (error) {
-    case kNameNotResolved:
-    case kWsaHostNotFound:
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+    case WSAHOST_NOT_FOUND:
       return {kDomainNetDB, kDarwinEAINoName};
-    case kCannotConnect:
-    case kWsaRefused:
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case WSAECONNREFUSED:
       return {kDomainPOSIX, kDarwinECONNREFUSED};
-    case kWsaNetUnreachable:
+    case WSAENETUNREACH:
       return {kDomainPOSIX, kDarwinENETUNREACH};
-    case kWsaHostUnreachable:
+    case WSAEHOSTUNREACH:
       return {kDomainPOSIX, kDarwinEHOSTUNREACH};
-    case kTimeout:
-    case kWsaTimedOut:
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:
       return {kDomainPOSIX, kDarwinETIMEDOUT};
-    case kSecureFailure:
-    case kSecureChannelError:
-    case kCertDateInvalid:
-    case kCertCnInvalid:
-    case kInvalidCa:
-    case kCertRevocationFailed:
-    case kInvalidCert:
-    case kCertRevoked:
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
       return {kDomainSSL, CertificateError(error, secureFailureFlags)};
-    case kConnectionError:
-    case kWsaConnectionReset:
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case WSAECONNRESET:
       if (progress.responseStarted) return {kDomainPOSIX, kDarwinECONNRESET};
       return {kDomainHTTP, kHTTPConnectionLost};
-    case kInvalidServerResponse:
-    case kHeaderSizeOverflow:
-    case kResponseDrainOverflow:
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+    case ERROR_WINHTTP_HEADER_SIZE_OVERFLOW:
+    case ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW:
       return {kDomainHTTP, kHTTPParseFailure};
-    case kRedirectFailed:
+    case ERROR_WINHTTP_REDIRECT_FAILED:
       return {kDomainHTTP, kHTTPRedirectionLoop};
-    case kInvalidUrl:
-    case kUnrecognizedScheme:
+    case ERROR_WINHTTP_INVALID_URL:
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
       return {kDomainHTTP, kHTTPBadURL};
-    case kOperationCancelled:
+    case ERROR_WINHTTP_OPERATION_CANCELLED:
       return {kDomainPOSIX, kDarwinECANCELED};
-    case kOutOfMemory:
+    case ERROR_NOT_ENOUGH_MEMORY:
       return {kDomainPOSIX, kDarwinENOMEM};
     default:
       return {kCFStreamErrorDomainCustom, static_cast<SInt32>(error)};

@@ -13,19 +13,14 @@
 #include "StreamState.h"
 #include "WinHttpErrors.h"
 
-#include "../testing/CFStandInTesting.h"
 
 #include <windows.h>
 #include <winhttp.h>
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <vector>
 
-#ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
-#define WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 0x00002000
-#endif
 
 namespace cfstandin {
 namespace {
@@ -77,7 +72,6 @@ class Registry {
   bool WaitForIdle(DWORD timeoutMs);
   void CloseSession();
 
-  std::atomic<long> requestsStarted{0};
   long Active() {
     std::lock_guard<std::mutex> lock(mutex_);
     return static_cast<long>(exchanges_.size());
@@ -157,14 +151,9 @@ void Registry::CloseSession() {
   session_ = nullptr;
 }
 
-// StreamMutex held.
-void Fail(Exchange &exchange, CFStreamError error) {
-  StreamState &state = *exchange.state;
-  if (state.outcome != Outcome::Running) return;
-  state.outcome = Outcome::Failed;
-  state.error = error;
-  AnnounceChange(state);
-}
+// StreamMutex held. Closing a request makes WinHTTP report it cancelled: a
+// stream its client closed stays closed.
+void Fail(Exchange &exchange, CFStreamError error) { FailRunning(*exchange.state, error); }
 
 // Closing the request handle ends the exchange; WinHTTP then reports the
 // handle closing, once, and the exchange is dropped there.
@@ -236,7 +225,7 @@ void AskForMoreData(Exchange &exchange) {
 void OnHeadersAvailable(Exchange &exchange) {
   ResponseHead head;
   if (!ReadHead(exchange.request, &head)) {
-    FailAndClose(exchange, 12152);  // ERROR_WINHTTP_INVALID_SERVER_RESPONSE
+    FailAndClose(exchange, ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
     return;
   }
   {
@@ -279,7 +268,6 @@ void OnReadComplete(Exchange &exchange, DWORD count) {
     if (state.closed || exchange.closing) return;
     exchange.responseBodyBytes += count;
     if (exchange.responseBodyBytes > kMaxResponseBodyBytes) {
-      exchange.progress.bodyTooLarge = true;
       Fail(exchange, {kDomainPOSIX, kDarwinEFBIG});
       next = Next::kClose;
     } else {
@@ -318,10 +306,6 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
       }
       break;
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-      {
-        std::lock_guard<std::mutex> lock(StreamMutex());
-        exchange.progress.requestSent = true;
-      }
       if (!WinHttpReceiveResponse(exchange.request, nullptr)) FailAndClose(exchange, GetLastError());
       break;
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
@@ -448,7 +432,6 @@ void StartTransfer(const std::shared_ptr<StreamState> &state) {
     state->finalUrl = state->request.url;
   }
   if (!TheRegistry().Add(exchange)) return;
-  ++TheRegistry().requestsStarted;
   DWORD error = OpenHandles(*exchange, wishes);
   if (error == ERROR_SUCCESS) error = SendRequest(*exchange, wishes.persistentConnection);
   if (error != ERROR_SUCCESS) {
@@ -509,7 +492,7 @@ void Registry::AbandonRemaining() {
 }
 
 // Exchanges still running end with an error. Never waits long: it runs when
-// the plug-in stops, and at unload under the loader lock.
+// the plug-in stops.
 void StopTransport() {
   Registry &registry = TheRegistry();
   registry.CloseAll();
@@ -531,13 +514,6 @@ bool ReleaseStoppedTransport() {
 
 extern "C" {
 
-int CFStandInWaitForTransportIdle(double timeoutSeconds) {
-  return cfstandin::TheRegistry().WaitForIdle(static_cast<DWORD>(timeoutSeconds * 1000)) ? 1 : 0;
-}
-long CFStandInActiveTransfers(void) { return cfstandin::TheRegistry().Active(); }
-// WinHTTP does not tell whether it reused a connection: every request counts.
-long CFStandInConnectionsOpened(void) { return cfstandin::TheRegistry().requestsStarted.load(); }
-long CFStandInRequestsStarted(void) { return cfstandin::TheRegistry().requestsStarted.load(); }
 void CFStandInShutdownTransport(void) { cfstandin::StopTransport(); }
 
 }  // extern "C"
