@@ -79,9 +79,6 @@ int AbortStart(const char* line) {
 
 float IdleInterval() { return gConsecutiveFailures > 0 ? 2.0f : 1.0f; }
 
-// Optional handles may be null; the host is never handed a null handle.
-float ReadFloatOrZero(XPLMDataRef ref) { return ref ? XPLMGetDataf(ref) : 0.0f; }
-
 // XPLMGetDatab copies only what the dataref holds, so the buffer is cleared
 // first: a shorter new name must not keep the old one's tail.
 void ReadTextDataRef(XPLMDataRef ref, char* buffer, int capacity) {
@@ -100,6 +97,8 @@ void RefreshAircraftNames(float cycleTime) {
 }
 
 }  // namespace
+
+float ReadFloatOrZero(XPLMDataRef ref) { return ref ? XPLMGetDataf(ref) : 0.0f; }
 
 void FindCoreDataRefs() {
   for (const CoreDataRef& core : kCoreDataRefs) *core.handle = XPLMFindDataRef(core.path);

@@ -20,9 +20,12 @@ extern XPLMDataRef gPlaneAltitude;
 extern XPLMDataRef gPlaneICAO;
 extern XPLMDataRef gPlaneName;
 
-// X-Plane publishes the ground speed in m/s; the broadcast, its extra object and
-// the Live Data window all show knots with this one factor.
+// X-Plane publishes speeds in m/s; the broadcast, its extra object and the Live
+// Data window all show knots with this one factor.
 constexpr float kKnotsPerMetrePerSecond = 1.9438f;
+
+// A missing dataref (an older X-Plane) reads as 0, without a null handle reaching the SDK.
+float ReadFloatOrZero(XPLMDataRef ref);
 
 // Looks the nine core datarefs up, in the order above. Without X-Plane 12's
 // display name (X-Plane 11) the aircraft's description names it.

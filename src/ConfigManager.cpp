@@ -432,7 +432,7 @@ int GetConfigFilePath(char* out, size_t outSize, const char* fileName) {
 
   const bool windows = UsesWindowsPaths();
   const bool classic = !windows && IsClassicPath(pluginPath);
-  const char separator = classic ? ':' : windows ? '\\' : '/';
+  const char separator = classic ? ':' : '/';
   if (windows)
     XPLMDebugString("Tralix - Assuming Windows path format ('\\' separator).\n");
   else if (classic)
@@ -458,8 +458,7 @@ int GetConfigFilePath(char* out, size_t outSize, const char* fileName) {
   const size_t folderLength = static_cast<size_t>(lastSeparator - pluginPath) + 1;
   if (outSize - written <= folderLength) return FailPathTooSmall();
   std::memcpy(out + written, pluginPath, folderLength);
-  // Windows keeps its own separators: they are what its file calls expect.
-  for (size_t i = written; classic && i < written + folderLength; ++i)
+  for (size_t i = written; i < written + folderLength; ++i)
     if (out[i] == separator) out[i] = '/';
   written += folderLength;
   out[written] = '\0';

@@ -141,9 +141,6 @@ void ToggleConfigDialog(int screenWidth, int screenHeight) {
   }
 }
 
-// A handle the simulator does not have reads as 0 instead of reaching the host.
-float ReadFloatOrZero(XPLMDataRef ref) { return ref ? XPLMGetDataf(ref) : 0.0f; }
-
 // Both windows draw white text lines 10 pixels in from their left edge.
 struct TextLines {
   float colour[3];

@@ -32,9 +32,11 @@ std::string ClipboardUnicodeText() {
   if (!data) return {};
   const auto* wide = static_cast<const wchar_t*>(GlobalLock(data));
   if (!wide) return {};
+  // Every UTF-16 unit makes at least one UTF-8 byte, so more than the limit's
+  // worth of units is never converted: a huge clipboard costs no more than that.
   const size_t capacity = GlobalSize(data) / sizeof(wchar_t);
   size_t length = 0;
-  while (length < capacity && wide[length] != L'\0') ++length;
+  while (length < capacity && length <= kClipboardMaxBytes && wide[length] != L'\0') ++length;
   std::string text = Utf8FromWide(wide, length);
   GlobalUnlock(data);
   return text;

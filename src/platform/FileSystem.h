@@ -21,7 +21,8 @@ void RemoveFile(const char* path);
 // Makes sure a replacement in path's folder is on disk; a failure changes nothing.
 void FlushFolderOf(const std::string& path);
 // The file a chain of symbolic links ends at (missing or not), so that a
-// rewrite replaces the target and keeps the pilot's link.
+// rewrite replaces the target and keeps the pilot's link. On Windows the path
+// itself: a rewrite there replaces a link with the file.
 std::string FollowLinks(const char* path);
 // X-Plane reports the plug-in's path as "C:\\...\\win_x64\\Tralix.xpl" here: its
 // ':' belongs to the drive, not to a classic Mac path.

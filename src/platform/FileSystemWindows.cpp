@@ -73,7 +73,7 @@ void RemoveFile(const char* path) { _wunlink(WidePath(path).c_str()); }
 // MOVEFILE_WRITE_THROUGH has flushed the move already.
 void FlushFolderOf(const std::string&) {}
 
-// The wide-character calls follow links themselves.
+// Links are rare on Windows and not followed: MoveFileExW replaces one.
 std::string FollowLinks(const char* path) { return path; }
 
 bool UsesWindowsPaths() { return true; }
