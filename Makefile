@@ -57,7 +57,8 @@ test-normal: build
 # The Windows build: cross-built with mingw-w64, its tests run under Wine
 # against the native dev service.
 WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRALIX_NATIVE_DEV_SERVICE=$(abspath $(BUILD_DIR))/tools/dev-service/tralix-dev-service
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRALIX_NATIVE_DEV_SERVICE=$(abspath $(BUILD_DIR))/tools/dev-service/tralix-dev-service \
+  -DTRALIX_NATIVE_PLUGIN=$(abspath $(BUILD_DIR))/Tralix/lin_x64/Tralix.xpl
 
 test-windows: configure
 	@started=$$(date +%s); built=$$started; \

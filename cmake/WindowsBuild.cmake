@@ -21,6 +21,7 @@ target_link_libraries(tralix_plugin_code PUBLIC cf_standin)
 tralix_warnings(tralix_plugin_code)
 tralix_plugin_definitions(tralix_plugin_code)
 
+add_subdirectory(tools/flight-profile)
 add_subdirectory(tools/wine)
 enable_testing()
 add_subdirectory(tests/windows)

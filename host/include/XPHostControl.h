@@ -25,7 +25,6 @@ void SetOutputDir(const std::string& dir);
 // The host plays X-Plane 12 unless told otherwise (Reset() goes back to 12); set
 // the version before publishing anything.
 void SetXPlaneVersion(XPlaneVersion version);
-XPlaneVersion PlayedXPlaneVersion();
 // Only names of XPlaneDataRefs.h that the played version has are published; any
 // other name is ignored. Whatever the setter, the dataref gets the table's type
 // and the version's array size: numbers are converted (rounded for ints), an

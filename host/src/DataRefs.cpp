@@ -156,7 +156,6 @@ void ResetDataRefs() { State() = DataRefState{}; }
 }  // namespace detail
 
 void SetXPlaneVersion(XPlaneVersion version) { State().version = version; }
-XPlaneVersion PlayedXPlaneVersion() { return State().version; }
 
 void SetDataf(const std::string& name, float value) { PublishNumbers(name, {value}); }
 void SetDatad(const std::string& name, double value) { PublishNumbers(name, {value}); }

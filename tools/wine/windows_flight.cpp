@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
   const double speed = argc > 4 ? std::atof(argv[4]) : 20.0;
   flight_profile::Profile profile;
   std::string error;
-  if (!flight_profile::ParseProfile(FileBytes(argv[2]), argv[2], &profile, &error)) {
+  if (!flight_profile::LoadProfile(argv[2], &profile, &error)) {
     std::fprintf(stderr, "windows_flight: %s\n", error.c_str());
     return 2;
   }
