@@ -102,7 +102,8 @@ TEST_F(ServiceFlight, UnloadingMidRequestLeavesNoCallback) {
   auto parked = e2e::PlayerFor("circuit-2min.flight");
   e2e::LoadShippedPlugin(folder_, kWithToken);
   service_->AddFault(e2e::Silent(e2e::kBroadcastPath, -1));
-  while (service_->RequestCount() == 0) xphost::RunFrame(0.05);
+  xphost::RunFor(2.0, 0.05);  // the first broadcast goes out, and the service stays silent
+  ASSERT_TRUE(service_->WaitForRequests(1, std::chrono::seconds(10))) << "a broadcast is in flight";
   for (const char* item : {"Live Data", "Connection Status", "Configuration"})
     ASSERT_TRUE(xphost::PickMenuItem({"Tralix", item}));
   ASSERT_TRUE(xphost::ClickWidget(xphost::FindWidget("Deactivate")));

@@ -276,7 +276,9 @@ TEST_F(CFHttp, PromisesNoMoreThanCFNetwork) {
          setup.readTimeoutSeconds = 0.2;
          for (const Fault &fault : {late, trickle}) {
            service->AddFault(fault);
-           EXPECT_EQ(RunScheduled(setup).events.back(), kEnd);
+           const auto events = RunScheduled(setup).events;
+           ASSERT_FALSE(events.empty());
+           EXPECT_EQ(events.back(), kEnd);
            service->AddFault(fault);
            EXPECT_EQ(RunSynchronous(setup).events, std::vector<CFStreamEventType>{kEnd});
          }
@@ -312,7 +314,7 @@ TEST_F(CFHttp, PromisesNoMoreThanCFNetwork) {
          ASSERT_TRUE(CFReadStreamOpen(stream));
          ASSERT_EQ(CFStandInWaitForTransportIdle(10), 1);
          for (int pass = 0; pass < 3; ++pass) CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, true);
-         EXPECT_EQ(events, std::vector<CFStreamEventType>(3, kBytes));
+         ASSERT_EQ(events, std::vector<CFStreamEventType>(3, kBytes));
          UInt8 buffer[1024];
          while (CFReadStreamRead(stream, buffer, sizeof buffer) > 0) {
          }

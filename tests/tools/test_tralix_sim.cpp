@@ -2,6 +2,8 @@
 // flights of the shipped plug-in against the embedded service, read back from
 // the exit status, the summary and the files it leaves. Each test runs in its
 // own sandbox, where the embedded service can take 127.0.0.1:443.
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -12,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using tralix_test::ReadFile;
 
 struct Outcome {
   int status = -1;
@@ -28,23 +30,10 @@ struct Outcome {
   std::string err;
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // A fresh folder for the running test, under the build tree.
-fs::path TestFolder() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const fs::path folder = fs::path(TRALIX_SIM_TEST_TMP) / info->test_suite_name() / info->name();
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  return folder;
-}
+fs::path TestFolder() { return tralix_test::FreshFolder(TRALIX_SIM_TEST_TMP); }
 
 std::string Flight(const char* name) { return std::string(TRALIX_FLIGHTS_DIR) + "/" + name; }
 

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -32,13 +31,6 @@ tralix::dev::ServiceOptions TrustedServiceOptions(tralix::dev::Stall stall) {
   options.apiKeys = {{kKey, kToken}};
   options.stall = stall;
   return options;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 tralix::dev::Fault FaultOn(const std::string& path, int status, int count) {
@@ -72,12 +64,7 @@ void ServiceTest::SetUp() {
   xphost::Reset();
 
   const char* root = std::getenv("TRALIX_TEST_TMP");
-  const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-  std::string leaf = std::string(info->test_suite_name()) + "." + info->name();
-  std::replace(leaf.begin(), leaf.end(), '/', '.');
-  folder_ = (fs::path(root ? root : "/tmp/tralix-e2e") / leaf).string();
-  fs::remove_all(folder_);
-  fs::create_directories(folder_);
+  folder_ = tralix_test::FreshFolder(root ? root : "/tmp/tralix-e2e");
 }
 
 void ServiceTest::TearDown() {
@@ -115,8 +102,8 @@ flight_profile::Player PlayerFor(const std::string& flightFile) {
   std::string error;
   if (!flight_profile::LoadProfile(std::string(TRALIX_FLIGHTS_DIR) + "/" + flightFile, &profile, &error))
     throw std::runtime_error(error);
-  if (!flight_profile::XPlaneMismatch(profile).empty())
-    throw std::runtime_error(flight_profile::XPlaneMismatch(profile));
+  const std::string mismatch = flight_profile::XPlaneMismatch(profile);
+  if (!mismatch.empty()) throw std::runtime_error(mismatch);
   flight_profile::Player player(profile);
   player.PublishUntil(0.0);
   return player;
@@ -169,16 +156,10 @@ void FlightDriver::Frame(flight_profile::Player* player) {
   const bool paced = started_ > completed_ && inFlightSince_ >= 0.0;
   while (paced && WallSeconds() < clockAt_) {
     std::this_thread::sleep_for(std::chrono::microseconds(500));
-    xphost::RunFrame(0.0);
+    TimedFrame(0.0);
     PollLog();
   }
-  const auto begin = std::chrono::steady_clock::now();
-  if (player)
-    player->Step(kFrameSeconds);
-  else
-    xphost::RunFrame(kFrameSeconds);
-  const auto took = std::chrono::steady_clock::now() - begin;
-  longestFrameMs_ = std::max(longestFrameMs_, std::chrono::duration<double, std::milli>(took).count());
+  TimedFrame(kFrameSeconds, player);
   if (paced) clockAt_ += kFrameSeconds;
 
   PollLog();
@@ -193,10 +174,21 @@ void FlightDriver::Frame(flight_profile::Player* player) {
     const double now = WallSeconds();
     const double follow = now > clockAt_ ? now - clockAt_ : 0.0;
     clockAt_ = std::max(clockAt_, now);
-    xphost::RunFrame(follow);
+    TimedFrame(follow);
     PollLog();
   }
   if (started_ <= completed_) inFlightSince_ = -1.0;
+}
+
+// Every frame is timed, those that deliver or end a request too.
+void FlightDriver::TimedFrame(double seconds, flight_profile::Player* player) {
+  const auto begin = std::chrono::steady_clock::now();
+  if (player)
+    player->Step(seconds);
+  else
+    xphost::RunFrame(seconds);
+  const auto took = std::chrono::steady_clock::now() - begin;
+  longestFrameMs_ = std::max(longestFrameMs_, std::chrono::duration<double, std::milli>(took).count());
 }
 
 void FlightDriver::RunUntil(double hostTime, flight_profile::Player* player) {

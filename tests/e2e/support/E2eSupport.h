@@ -7,6 +7,7 @@
 
 #include "DevService.h"
 #include "FlightPlayer.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,7 @@ constexpr char kActivatePath[] = "/api/v1/apiKey/activate/tlx_key_1";
 constexpr char kBroadcastPath[] = "/api/v1/data/client/broadcast";
 constexpr char kEventPath[] = "/api/v1/data/client/event";
 
-std::string ReadFile(const std::string& path);
+using tralix_test::ReadFile;
 // A misbehaviour for the next `count` requests to `path` (-1: until cleared).
 tralix::dev::Fault FaultOn(const std::string& path, int status = 0, int count = 1);
 // A service that reads the request and answers nothing for a minute.
@@ -49,9 +50,9 @@ class ServiceTest : public testing::Test {
 std::string LoadShippedPlugin(const std::string& folder, const std::string& configText);
 flight_profile::Player PlayerFor(const std::string& flightFile);
 
-// Runs frames; after each, while a request is in flight, keeps the clock still
-// and runs zero-length frames (the run-loop pump) until one completed; after a
-// second of that the clock follows the wall clock. Reads the
+// Runs frames, each timed; after each, while a request is in flight, keeps the
+// clock still and runs zero-length frames (the run-loop pump) until one
+// completed; after a second of that the clock follows the wall clock. Reads the
 // host's log as it grows, to keep the plug-in's request bookkeeping: requests
 // started and completed, and when each broadcast started.
 class FlightDriver {
@@ -59,7 +60,6 @@ class FlightDriver {
   void Frame(flight_profile::Player* player = nullptr);
   void RunUntil(double hostTime, flight_profile::Player* player = nullptr);
   void PollLog();
-  const std::vector<std::string>& Lines() const { return lines_; }
   int Count(const std::string& line) const;
   // When the first such line was read, in simulator and in wall seconds; -1 when never.
   double SimTimeOf(const std::string& line) const;
@@ -68,6 +68,8 @@ class FlightDriver {
   double LongestFrameMilliseconds() const { return longestFrameMs_; }
 
  private:
+  void TimedFrame(double seconds, flight_profile::Player* player = nullptr);
+
   double longestFrameMs_ = 0.0;
   size_t offset_ = 0;
   std::string partial_;

@@ -12,26 +12,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace tralix_test {
 
 std::string FreshScratchDir() {
   const char* root = std::getenv("TRALIX_TEST_TMP");
-  const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-  std::string leaf = info ? std::string(info->test_suite_name()) + "." + info->name() : "scratch";
-  std::replace(leaf.begin(), leaf.end(), '/', '_');
-  const std::filesystem::path dir = std::filesystem::path(root ? root : "/tmp/tralix-tests") / leaf;
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir.string();
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return FreshFolder(root ? root : "/tmp/tralix-tests");
 }
 
 void WriteFile(const std::string& path, const std::string& text) {

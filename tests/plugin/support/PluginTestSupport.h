@@ -2,6 +2,7 @@
 #pragma once
 
 #include "PluginState.h"
+#include "TestFiles.h"
 #include "Tralix.h"
 #include "XPHostControl.h"
 
@@ -15,7 +16,6 @@ namespace tralix_test {
 // A new, empty folder for this test under TRALIX_TEST_TMP (or /tmp).
 std::string FreshScratchDir();
 
-std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 
 using Lines = std::vector<std::string>;
